@@ -1,0 +1,1 @@
+"""Native modules for date and time text."""

@@ -1,0 +1,252 @@
+// The function object used for every Python-visible function and method.
+//
+// Built-in function objects cannot carry the attributes some of our
+// functions need (`__annotations__`, a `__module__` of our choosing) and
+// their unbound-method errors read differently, so the modules use this
+// small type instead. A Function wraps a C implementation with the
+// vectorcall signature; as a method (it has an owner class) it binds to
+// instances like a Python function does, and it can be pickled by name.
+#pragma once
+
+#include "ref.hpp"
+
+#include <cstddef>
+
+namespace reru {
+
+// self: the module for module-level functions, the instance for methods.
+using Impl = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames);
+
+struct FunctionDef {
+    const char* name;
+    Impl impl;
+};
+
+struct Function {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    const FunctionDef* def;
+    PyObject* module;      // the defining module (passed as self when no owner)
+    PyObject* owner;       // the class of a method, else NULL
+    PyObject* name;
+    PyObject* qualname;
+    PyObject* module_name;
+    PyObject* doc;
+    PyObject* annotations; // created on first access
+    PyObject* dict;
+};
+
+namespace detail {
+
+inline PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
+                                     PyObject* kwnames) {
+    auto* f = reinterpret_cast<Function*>(callable);
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (f->owner == nullptr) return f->def->impl(f->module, args, nargs, kwnames);
+    if (nargs < 1) {
+        PyErr_Format(PyExc_TypeError, "%.200s() %s", f->def->name, "needs an argument");
+        return nullptr;
+    }
+    PyObject* self = args[0];
+    if (!PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(f->owner))) {
+        PyErr_Format(PyExc_TypeError, "descriptor '%U' for '%.100s' objects doesn't apply to a '%.100s' object",
+                     f->name, reinterpret_cast<PyTypeObject*>(f->owner)->tp_name,
+                     Py_TYPE(self)->tp_name);
+        return nullptr;
+    }
+    return f->def->impl(self, args + 1, nargs - 1, kwnames);
+}
+
+inline int function_traverse(PyObject* self, visitproc visit, void* arg) {
+    auto* f = reinterpret_cast<Function*>(self);
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(f->module);
+    Py_VISIT(f->owner);
+    Py_VISIT(f->doc);
+    Py_VISIT(f->annotations);
+    Py_VISIT(f->dict);
+    return 0;
+}
+
+inline int function_clear(PyObject* self) {
+    auto* f = reinterpret_cast<Function*>(self);
+    Py_CLEAR(f->module);
+    Py_CLEAR(f->owner);
+    Py_CLEAR(f->doc);
+    Py_CLEAR(f->annotations);
+    Py_CLEAR(f->dict);
+    return 0;
+}
+
+inline void function_dealloc(PyObject* self) {
+    auto* f = reinterpret_cast<Function*>(self);
+    PyTypeObject* tp = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    function_clear(self);
+    Py_CLEAR(f->name);
+    Py_CLEAR(f->qualname);
+    Py_CLEAR(f->module_name);
+    tp->tp_free(self);
+    Py_DECREF(tp);
+}
+
+inline PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) {
+    auto* f = reinterpret_cast<Function*>(self);
+    if (f->owner == nullptr || obj == nullptr || obj == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, obj);
+}
+
+inline PyObject* function_repr(PyObject* self) {
+    auto* f = reinterpret_cast<Function*>(self);
+    return PyUnicode_FromFormat("<function %U at %p>", f->qualname, self);
+}
+
+// Module functions pickle as a global name; methods as getattr(class, name).
+inline PyObject* function_reduce(PyObject* self, PyObject*) {
+    auto* f = reinterpret_cast<Function*>(self);
+    if (f->owner == nullptr) return Py_NewRef(f->qualname);
+    PyObject* getattr_fn = PyDict_GetItemString(PyEval_GetBuiltins(), "getattr");
+    if (getattr_fn == nullptr) {
+        PyErr_SetString(PyExc_RuntimeError, "builtins.getattr is missing");
+        return nullptr;
+    }
+    return Py_BuildValue("O(OO)", getattr_fn, f->owner, f->name);
+}
+
+inline PyObject* get_name(PyObject* self, void*) {
+    return Py_NewRef(reinterpret_cast<Function*>(self)->name);
+}
+inline PyObject* get_qualname(PyObject* self, void*) {
+    return Py_NewRef(reinterpret_cast<Function*>(self)->qualname);
+}
+inline PyObject* get_module(PyObject* self, void*) {
+    return Py_NewRef(reinterpret_cast<Function*>(self)->module_name);
+}
+inline PyObject* get_doc(PyObject* self, void*) {
+    PyObject* doc = reinterpret_cast<Function*>(self)->doc;
+    return Py_NewRef(doc ? doc : Py_None);
+}
+inline int set_doc(PyObject* self, PyObject* value, void*) {
+    Py_XSETREF(reinterpret_cast<Function*>(self)->doc, Py_XNewRef(value));
+    return 0;
+}
+inline PyObject* get_annotations(PyObject* self, void*) {
+    auto* f = reinterpret_cast<Function*>(self);
+    if (f->annotations == nullptr && (f->annotations = PyDict_New()) == nullptr) return nullptr;
+    return Py_NewRef(f->annotations);
+}
+inline int set_annotations(PyObject* self, PyObject* value, void*) {
+    if (value != nullptr && value != Py_None && !PyDict_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
+        return -1;
+    }
+    Py_XSETREF(reinterpret_cast<Function*>(self)->annotations,
+               value == Py_None ? nullptr : Py_XNewRef(value));
+    return 0;
+}
+
+inline PyGetSetDef function_getset[] = {
+    {"__name__", get_name, nullptr, nullptr, nullptr},
+    {"__qualname__", get_qualname, nullptr, nullptr, nullptr},
+    {"__module__", get_module, nullptr, nullptr, nullptr},
+    {"__doc__", get_doc, set_doc, nullptr, nullptr},
+    {"__annotations__", get_annotations, set_annotations, nullptr, nullptr},
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+inline PyMethodDef function_methods[] = {
+    {"__reduce__", function_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+inline PyMemberDef function_members[] = {
+    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(Function, vectorcall), Py_READONLY, nullptr},
+    {"__dictoffset__", Py_T_PYSSIZET, offsetof(Function, dict), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+inline PyType_Slot function_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(function_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
+    {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_descr_get, reinterpret_cast<void*>(function_descr_get)},
+    {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
+    {Py_tp_getset, function_getset},
+    {Py_tp_methods, function_methods},
+    {Py_tp_members, function_members},
+    {0, nullptr},
+};
+
+inline PyType_Spec function_spec = {
+    "chronvale.function",
+    sizeof(Function),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
+        Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_IMMUTABLETYPE |
+        Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    function_slots,
+};
+
+// The function type of this extension module, created on first use and
+// kept for the life of the process.
+inline PyTypeObject* function_type() {
+    static PyObject* type = nullptr;
+    if (type == nullptr) type = PyType_FromSpec(&function_spec);
+    return reinterpret_cast<PyTypeObject*>(type);
+}
+
+}  // namespace detail
+
+// A new function object. `owner` (a class) makes it a method that binds to
+// instances of that class; `def` must outlive the function (keep it static).
+inline Ref make_function(const FunctionDef& def, PyObject* module, PyObject* owner = nullptr) {
+    PyTypeObject* tp = detail::function_type();
+    if (tp == nullptr) return Ref();
+    Ref name = Ref::steal(PyUnicode_InternFromString(def.name));
+    if (!name) return Ref();
+    Ref qualname = name;
+    if (owner != nullptr) {
+        Ref owner_qualname = Ref::steal(PyObject_GetAttrString(owner, "__qualname__"));
+        if (!owner_qualname) return Ref();
+        qualname = Ref::steal(PyUnicode_FromFormat("%U.%U", owner_qualname.get(), name.get()));
+    }
+    if (!qualname) return Ref();
+    Ref module_name = Ref::steal(PyModule_GetNameObject(module));
+    if (!module_name) return Ref();
+    auto* f = PyObject_GC_New(Function, tp);
+    if (f == nullptr) return Ref();
+    f->vectorcall = detail::function_vectorcall;
+    f->def = &def;
+    f->module = Py_NewRef(module);
+    f->owner = Py_XNewRef(owner);
+    f->name = name.release();
+    f->qualname = qualname.release();
+    f->module_name = module_name.release();
+    f->doc = nullptr;
+    f->annotations = nullptr;
+    f->dict = nullptr;
+    PyObject_GC_Track(f);
+    return Ref::steal(reinterpret_cast<PyObject*>(f));
+}
+
+// Creates a module function and binds it in the module's namespace.
+inline bool add_function(PyObject* module, const FunctionDef& def) {
+    Ref f = make_function(def, module);
+    return f && PyModule_AddObjectRef(module, def.name, f.get()) == 0;
+}
+
+// Creates a method of `type` and stores it in the class dictionary, wrapped
+// as a static method when `is_static`.
+inline bool add_method(PyTypeObject* type, PyObject* module, const FunctionDef& def,
+                       bool is_static = false) {
+    Ref f = make_function(def, module, is_static ? nullptr : reinterpret_cast<PyObject*>(type));
+    if (f && is_static) f = Ref::steal(PyStaticMethod_New(f.get()));
+    if (!f || PyDict_SetItemString(type->tp_dict, def.name, f.get()) != 0) return false;
+    PyType_Modified(type);
+    return true;
+}
+
+}  // namespace reru

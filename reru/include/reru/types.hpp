@@ -1,0 +1,55 @@
+// Helpers for native classes.
+#pragma once
+
+#include "args.hpp"
+#include "function.hpp"
+
+namespace reru {
+
+// Creates a class from `spec`, tied to `module` (so the class keeps the
+// module alive), and binds it in the module namespace under its name.
+inline PyTypeObject* add_type(PyObject* module, PyType_Spec* spec, const char* attr) {
+    PyObject* type = PyType_FromModuleAndSpec(module, spec, nullptr);
+    if (type == nullptr) return nullptr;
+    if (PyModule_AddObjectRef(module, attr, type) != 0) {
+        Py_DECREF(type);
+        return nullptr;
+    }
+    // The module holds the class; hand back a borrowed pointer.
+    Py_DECREF(type);
+    return reinterpret_cast<PyTypeObject*>(type);
+}
+
+// Classes whose instances build native state at allocation cannot be
+// pickled or copied: `__reduce__` and `__setstate__` both refuse.
+inline void raise_no_reduce() {
+    PyErr_SetString(PyExc_TypeError, "no default __reduce__ due to non-trivial __cinit__");
+}
+
+namespace detail {
+inline PyObject* refuse_reduce(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
+    static const Signature sig{"__reduce__", nullptr, 0, 0};
+    if (!parse(sig, nullptr, nargs, kwnames, nullptr)) return nullptr;
+    raise_no_reduce();
+    return nullptr;
+}
+inline PyObject* refuse_setstate(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    static const char* const params[] = {"state"};
+    static const Signature sig{"__setstate__", params, 1, 1};
+    PyObject* state;
+    if (!parse(sig, args, nargs, kwnames, &state)) return nullptr;
+    raise_no_reduce();
+    return nullptr;
+}
+inline const FunctionDef refuse_reduce_def{"__reduce__", refuse_reduce};
+inline const FunctionDef refuse_setstate_def{"__setstate__", refuse_setstate};
+}  // namespace detail
+
+// Adds the refusing `__reduce__` (unless `keep_reduce`) and `__setstate__`.
+inline bool refuse_pickling(PyTypeObject* type, PyObject* module, bool keep_reduce = false) {
+    return (keep_reduce || add_method(type, module, detail::refuse_reduce_def)) &&
+           add_method(type, module, detail::refuse_setstate_def);
+}
+
+}  // namespace reru

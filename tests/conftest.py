@@ -1,0 +1,16 @@
+import pathlib
+
+import chronvale
+
+
+def pytest_report_header(config):
+    return f"chronvale imported from {pathlib.Path(chronvale.__file__).parent}"
+
+
+def pytest_configure(config):
+    # The suite must exercise the installed build, never the source folder.
+    here = pathlib.Path(__file__).resolve().parent.parent
+    installed = pathlib.Path(chronvale.__file__).resolve().parent
+    if installed.parent == here:
+        raise RuntimeError(f"chronvale was imported from the source tree ({installed}), "
+                           "not from the installed build")

@@ -1,0 +1,30 @@
+import importlib
+import importlib.util
+
+import pytest
+
+MODULES = [
+    "chronvale.reru.pyd.zududized.patternseek",
+    "chronvale.reru.pyd.zonebook",
+    "chronvale.reru.pyd.Compiled",
+    "chronvale.reru.pyd.zududized.PadShaper",
+    "chronvale.reru.pyd.zududized.joinmark",
+    "chronvale.reru.pyd.zududized.suffixswap",
+    "chronvale.reru.pyd.scrub_text",
+]
+
+
+@pytest.mark.parametrize("name", MODULES)
+def test_module_imports_with_empty_test_dict(name):
+    module = importlib.import_module(name)
+    assert module.__test__ == {}
+    assert module.__file__.endswith(".so")
+
+
+@pytest.mark.parametrize("name", MODULES)
+def test_module_body_runs_once(name):
+    module = importlib.import_module(name)
+    spec = importlib.util.find_spec(name)
+    # Creating the module again hands back the one live module object.
+    again = importlib.util.module_from_spec(spec)
+    assert again is module
