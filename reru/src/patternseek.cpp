@@ -1,8 +1,816 @@
-// Module patternseek (not yet implemented).
+// Module patternseek: finds the strptime format of a date string by trial.
+//
+// dFormats is the fixed catalogue of date, time and stand-alone formats;
+// DateFormatFinder tries candidates built from it with datetime.strptime,
+// remembers answers in a cache shared by the class, and remembers for each
+// finder the formats that failed. get_time_components decides with one
+// regular expression whether the string carries a time of day.
 #include "reru.hpp"
 
-static reru::ModuleGuard guard{"patternseek"};
+#include <datetime.h>
 
-static bool body(PyObject*, PyObject*) { return true; }
+#include <array>
+#include <span>
+
+using reru::Ref;
+
+namespace {
+
+reru::ModuleGuard guard{"patternseek"};
+
+// ---------------------------------------------------------------------------
+// The catalogue. The order of each table is the order in which the finder
+// tries the formats.
+
+constexpr std::array<const char*, 19> kDateFormats = {
+    "%m/%d/%y", "%B/%d/%Y", "%Y/%B/%d", "%y%m%d",   "%m/%d/%Y",      "%d/%m/%Y",
+    "%y/%m/%d", "%d/%B/%Y", "%Y/%b/%d", "%b/%d/%Y", "%Y/%m/%d",      "%Y%m%d",
+    "%d/%m/%y", "%d/%b/%Y", "%a, %b %d, %Y",        "%A, %B %d, %Y", "%d/%B/%y",
+    "%B %d, %y", "%d %B %y",
+};
+
+constexpr std::array<const char*, 33> kTimeFormats = {
+    "%H",
+    "%I",
+    "%H:%M",
+    "%H:%M:%S",
+    "%H:%M:%S:%f",
+    "%H:%M %p",
+    "%H:%M:%S %p",
+    "%H:%M:%S:%f %p",
+    "%I:%M",
+    "%I:%M %p",
+    "%I:%M:%S",
+    "%I:%M:%S %p",
+    "%I:%M:%S:%f",
+    "%I:%M:%S:%f %p",
+    "%H:%M:%S %z",
+    "%H:%M:%S %Z",
+    "%I:%M %p %z",
+    "%I:%M %p %Z",
+    "%H:%M:%S:%f %z",
+    "%H:%M:%S:%f %Z",
+    "%I:%M:%S %p %z",
+    "%I:%M:%S %p %Z",
+    "%H %p",
+    "%I %p",
+    "%H:%M:%S:%f %p %z",
+    "%H:%M:%S:%f %p %Z",
+    "%I:%M:%S:%f %p %z",
+    "%I:%M:%S:%f %p %Z",
+    "%H%M%S",
+    "%H:%M:%S%z",
+    "%H:%M:%SZ",
+    "%H:%M:%S.%f",
+    "%H:%M:%S.%f%z",
+};
+
+constexpr std::array<const char*, 55> kUniqueFormats = {
+    "%A the %dth of %B, %Y",
+    "%A",
+    "%a",
+    "%A, %d %B %Y",
+    "%Y, %b %d",
+    "%B %d",
+    "%B %d, %Y",
+    "%b %d, %Y",
+    "%b",
+    "%B",
+    "%B, %Y",
+    "%b. %d, %Y",
+    "%d %B",
+    "%d %B, %Y",
+    "%d of %B, %Y",
+    "%d-%b-%y",
+    "%d",
+    "%dth %B %Y",
+    "%dth of %B %Y",
+    "%dth of %B, %Y",
+    "%H",
+    "%I",
+    "%m-%Y-%d",
+    "%m-%Y",
+    "%m",
+    "%M",
+    "%m/%Y",
+    "%m/%Y/%d",
+    "%Y %B",
+    "%Y Q%q",
+    "%Y-%j",
+    "%Y-%m",
+    "%y",
+    "%Y",
+    "%Y, %B %d",
+    "%Y.%m",
+    "%Y/%m",
+    "%Y-W%U-%w",
+    "%Y-W%V-%u",
+    "%a, %d %b %Y",
+    "%b %d %y",
+    "%b-%d-%y",
+    "%b-%Y-%d",
+    "%b.%Y-%d",
+    "%d %b, %Y",
+    "%d %B, %y",
+    "%d-%Y.%m",
+    "%d-%Y/%m",
+    "%d.%Y-%m",
+    "%d/%Y-%m",
+    "%d/%Y.%m",
+    "%m.%Y-%d",
+    "%m.%Y/%d",
+    "%m/%Y-%d",
+    "on %B %d, %Y",
+};
+
+// Interned names used at run time.
+reru::Name n_re{"re"};
+reru::Name n_compile{"compile"};
+reru::Name n_ignorecase{"IGNORECASE"};
+reru::Name n_search{"search"};
+reru::Name n_anytime_regex{"anytime_regex"};
+reru::Name n_py_datetime{"py_datetime"};
+reru::Name n_strptime{"strptime"};
+reru::Name n_successful{"successful_formats"};
+reru::Name n_historical{"historical_formats"};
+reru::Name n_add{"add"};
+reru::Name n_clear{"clear"};
+reru::Name n_replace{"replace"};
+reru::Name n_encode{"encode"};
+reru::Name n_dict{"__dict__"};
+reru::Name n_update{"update"};
+reru::Name n_new{"__new__"};
+reru::Name n_Dates{"Dates"};
+reru::Name n_Times{"Times"};
+reru::Name n_Unique{"Unique"};
+reru::Name n_restore{"__restore_DateFormatFinder"};
+reru::Name n_get_time_components{"get_time_components"};
+
+constexpr const char kAnytimeSource[] =
+    R"((?<!\d)(\d{1,2}:\d{2}(?::\d{2})?|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?(?=\s|$))";
+
+// The two classes; the module holds them, these are borrowed.
+PyTypeObject* dformats_type = nullptr;
+PyTypeObject* finder_type = nullptr;
+
+// AttributeError as raised for a missing method on None.
+PyObject* raise_none_attribute(const char* name) {
+    PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", name);
+    return nullptr;
+}
+
+// `container.add(item)`, direct for an exact set.
+bool call_add(PyObject* container, PyObject* item) {
+    if (PySet_CheckExact(container)) return PySet_Add(container, item) == 0;
+    Ref add = reru::attr(container, n_add);
+    return add && Ref::steal(PyObject_CallOneArg(add.get(), item));
+}
+
+// `text.replace(old, new)`, direct when all three are exact str.
+Ref call_replace(PyObject* text, PyObject* old, PyObject* repl) {
+    if (PyUnicode_CheckExact(text) && PyUnicode_CheckExact(old) && PyUnicode_CheckExact(repl))
+        return Ref::steal(PyUnicode_Replace(text, old, repl, -1));
+    PyObject* args[] = {text, old, repl};
+    return Ref::steal(PyObject_VectorcallMethod(n_replace.get(), args,
+                                                3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+// ---------------------------------------------------------------------------
+// dFormats
+
+struct DFormats {
+    PyObject_HEAD
+    std::span<const char* const> date_entries;
+    std::span<const char* const> time_entries;
+    std::span<const char* const> unique_entries;
+};
+
+PyObject* dformats_new(PyTypeObject* type, PyObject*, PyObject*) {
+    auto* self = reinterpret_cast<DFormats*>(type->tp_alloc(type, 0));
+    if (self == nullptr) return nullptr;
+    self->date_entries = kDateFormats;
+    self->time_entries = kTimeFormats;
+    self->unique_entries = kUniqueFormats;
+    return reinterpret_cast<PyObject*>(self);
+}
+
+void dformats_dealloc(PyObject* self) {
+    PyTypeObject* tp = Py_TYPE(self);
+    tp->tp_free(self);
+    Py_DECREF(tp);
+}
+
+// A new list of new str objects, one per entry, in order.
+PyObject* entries_to_list(std::span<const char* const> entries) {
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(entries.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        PyObject* s = PyUnicode_FromString(entries[i]);
+        if (s == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), s);
+    }
+    return list.release();
+}
+
+template <std::span<const char* const> DFormats::*Field, const char* Name>
+PyObject* dformats_accessor(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
+    static const reru::Signature sig{Name, nullptr, 0, 0};
+    if (!reru::parse(sig, nullptr, nargs, kwnames, nullptr)) return nullptr;
+    return entries_to_list(reinterpret_cast<DFormats*>(self)->*Field);
+}
+
+constexpr char kDates[] = "Dates";
+constexpr char kTimes[] = "Times";
+constexpr char kUnique[] = "Unique";
+const reru::FunctionDef dates_def{kDates, dformats_accessor<&DFormats::date_entries, kDates>};
+const reru::FunctionDef times_def{kTimes, dformats_accessor<&DFormats::time_entries, kTimes>};
+const reru::FunctionDef unique_def{kUnique, dformats_accessor<&DFormats::unique_entries, kUnique>};
+
+// The catalogue holds nothing but the fixed tables, so a copy is simply a
+// new catalogue of the same class.
+PyObject* dformats_reduce(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
+    static const reru::Signature sig{"__reduce__", nullptr, 0, 0};
+    if (!reru::parse(sig, nullptr, nargs, kwnames, nullptr)) return nullptr;
+    return Py_BuildValue("(O())", reinterpret_cast<PyObject*>(Py_TYPE(self)));
+}
+const reru::FunctionDef dformats_reduce_def{"__reduce__", dformats_reduce};
+
+PyType_Slot dformats_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(dformats_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dformats_dealloc)},
+    {Py_tp_doc, const_cast<char*>(
+                    "\n    Manages a collection of date and time format strings supported by the "
+                    "system.\n    ")},
+    {0, nullptr},
+};
+
+PyType_Spec dformats_spec = {
+    "chronvale.reru.pyd.zududized.patternseek.dFormats",
+    sizeof(DFormats),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
+    dformats_slots,
+};
+
+// ---------------------------------------------------------------------------
+// Time-of-day test
+
+PyObject* anytime_impl(PyObject* module, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
+    if (!reru::no_args("anytime", nargs, kwnames)) return nullptr;
+    PyObject* dict = PyModule_GetDict(module);
+    Ref re = reru::global(dict, n_re);
+    if (!re) return nullptr;
+    Ref compile = reru::attr(re.get(), n_compile);
+    if (!compile) return nullptr;
+    Ref flag = reru::attr(re.get(), n_ignorecase);
+    if (!flag) return nullptr;
+    Ref source = Ref::steal(PyUnicode_FromStringAndSize(kAnytimeSource, sizeof kAnytimeSource - 1));
+    if (!source) return nullptr;
+    return PyObject_CallFunctionObjArgs(compile.get(), source.get(), flag.get(), nullptr);
+}
+const reru::FunctionDef anytime_def{"anytime", anytime_impl};
+
+// 1 when `anytime_regex.search(text)` finds a match, 0 when not, -1 on error.
+int has_time_of_day(PyObject* text) {
+    if (text == Py_None) {
+        reru::raise_not_none();
+        return -1;
+    }
+    Ref regex = reru::global(guard.dict, n_anytime_regex);
+    if (!regex) return -1;
+    PyObject* args[] = {regex.get(), text};
+    Ref match = Ref::steal(PyObject_VectorcallMethod(n_search.get(), args,
+                                                     2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    if (!match) return -1;
+    return match.get() != Py_None;
+}
+
+PyObject* get_time_components_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) {
+    static const char* const params[] = {"datetime_string"};
+    static const reru::Signature sig{"get_time_components", params, 1, 1};
+    PyObject* text;
+    if (!reru::parse(sig, args, nargs, kwnames, &text)) return nullptr;
+    if (!reru::check_str_arg(text, "datetime_string", reru::NoneOk::no)) return nullptr;
+    const int found = has_time_of_day(text);
+    if (found < 0) return nullptr;
+    return PyBool_FromLong(found);
+}
+const reru::FunctionDef get_time_components_def{"get_time_components", get_time_components_impl};
+
+// ---------------------------------------------------------------------------
+// DateFormatFinder
+
+struct Finder {
+    PyObject_HEAD
+    PyObject* formats;
+    PyObject* date_formats;
+    PyObject* time_formats;
+    PyObject* unique_formats;
+    PyObject* separators;
+    PyObject* old_sep;
+    PyObject* seen_formats;
+    PyObject* precomputed_formats;
+};
+
+Finder* as_finder(PyObject* self) { return reinterpret_cast<Finder*>(self); }
+
+// The eight fields in pickling (alphabetical) order, with their types.
+struct FieldInfo {
+    PyObject* Finder::*field;
+    PyTypeObject* type;  // NULL: the dFormats class, instances of subclasses allowed
+    const char* type_name;
+};
+const std::array<FieldInfo, 8> kStateFields = {{
+    {&Finder::date_formats, &PyList_Type, "list"},
+    {&Finder::formats, nullptr, "dFormats"},
+    {&Finder::old_sep, &PyUnicode_Type, "str"},
+    {&Finder::precomputed_formats, &PyList_Type, "list"},
+    {&Finder::seen_formats, &PySet_Type, "set"},
+    {&Finder::separators, &PyList_Type, "list"},
+    {&Finder::time_formats, &PyList_Type, "list"},
+    {&Finder::unique_formats, &PyList_Type, "list"},
+}};
+
+// Stores `value` (borrowed) into a field after the field's type check.
+bool set_field(Finder* self, const FieldInfo& info, PyObject* value) {
+    if (info.type != nullptr) {
+        if (!reru::check_field(value, info.type, info.type_name)) return false;
+    } else if (value != Py_None && !PyObject_TypeCheck(value, dformats_type)) {
+        PyErr_Format(PyExc_TypeError, "Expected %.42s, got %.200s", info.type_name,
+                     Py_TYPE(value)->tp_name);
+        return false;
+    }
+    Py_SETREF(self->*info.field, Py_NewRef(value));
+    return true;
+}
+
+// Same, taking over an owned reference (NULL means an error is pending).
+bool set_field(Finder* self, PyObject* Finder::*field, Ref value) {
+    if (!value) return false;
+    for (const FieldInfo& info : kStateFields)
+        if (info.field == field) return set_field(self, info, value.get());
+    return false;
+}
+
+PyObject* finder_new(PyTypeObject* type, PyObject*, PyObject*) {
+    PyObject* obj = type->tp_alloc(type, 0);
+    if (obj == nullptr) return nullptr;
+    for (const FieldInfo& info : kStateFields) as_finder(obj)->*info.field = Py_None;
+    return obj;
+}
+
+int finder_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    for (const FieldInfo& info : kStateFields) Py_VISIT(as_finder(self)->*info.field);
+    return 0;
+}
+
+int finder_clear(PyObject* self) {
+    for (const FieldInfo& info : kStateFields) Py_SETREF(as_finder(self)->*info.field, Py_None);
+    return 0;
+}
+
+void finder_dealloc(PyObject* self) {
+    PyTypeObject* tp = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    for (const FieldInfo& info : kStateFields) Py_CLEAR(as_finder(self)->*info.field);
+    tp->tp_free(self);
+    Py_DECREF(tp);
+}
+
+// Class attributes are always read from DateFormatFinder itself.
+Ref class_attr(reru::Name& name) {
+    return reru::attr(reinterpret_cast<PyObject*>(finder_type), name);
+}
+
+// The separator variants of the date and stand-alone formats: every entry
+// as it stands, then each of its variants not yet in the list.
+Ref precompute_formats(Finder* self) {
+    Ref combined = Ref::steal(PyNumber_Add(self->date_formats, self->unique_formats));
+    if (!combined) return Ref();
+    const Py_ssize_t n = PyObject_Length(combined.get());
+    if (n < 0) return Ref();
+    const Py_ssize_t nsep = PyObject_Length(self->separators);
+    if (nsep < 0) return Ref();
+    Ref result = Ref::steal(PyList_New(0));
+    if (!result) return Ref();
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Ref entry = Ref::steal(PySequence_GetItem(combined.get(), i));
+        if (!entry || PyList_Append(result.get(), entry.get()) != 0) return Ref();
+        for (Py_ssize_t j = 0; j < nsep; ++j) {
+            Ref sep = Ref::steal(PySequence_GetItem(self->separators, j));
+            if (!sep) return Ref();
+            Ref variant = call_replace(entry.get(), self->old_sep, sep.get());
+            if (!variant) return Ref();
+            const int present = PySequence_Contains(result.get(), variant.get());
+            if (present < 0) return Ref();
+            if (!present && PyList_Append(result.get(), variant.get()) != 0) return Ref();
+        }
+    }
+    return result;
+}
+
+// The date text must be encodable as UTF-8 before each attempt; the UTF-8
+// form is cached by the str object, so only the first check costs.
+bool check_encodable(PyObject* text) {
+    if (text == Py_None) return raise_none_attribute("encode") != nullptr;
+    if (PyUnicode_Check(text)) return PyUnicode_AsUTF8AndSize(text, nullptr) != nullptr;
+    return Ref::steal(PyObject_CallMethodNoArgs(text, n_encode.get())) ? true : false;
+}
+
+// One strptime attempt: 1 when `fmt` parses `text` (the format is then added
+// to historical_formats), 0 when strptime raised ValueError, -1 on any
+// other error.
+int attempt(PyObject* text, PyObject* fmt) {
+    Ref cls = reru::global(guard.dict, n_py_datetime);
+    if (!cls) return -1;
+    Ref strptime = reru::attr(cls.get(), n_strptime);
+    if (!strptime) return -1;
+    PyObject* args[] = {text, fmt};
+    Ref parsed = Ref::steal(PyObject_Vectorcall(strptime.get(), args, 2, nullptr));
+    if (!parsed) {
+        if (!PyErr_ExceptionMatches(PyExc_ValueError)) return -1;
+        PyErr_Clear();
+        return 0;
+    }
+    if (parsed.get() != Py_None && !PyDateTime_Check(parsed.get())) {
+        PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s",
+                     Py_TYPE(parsed.get())->tp_name, PyDateTimeAPI->DateTimeType->tp_name);
+        return -1;
+    }
+    Ref historical = class_attr(n_historical);
+    return historical && call_add(historical.get(), fmt) ? 1 : -1;
+}
+
+// An attempt counts as found only when the format is a non-empty string.
+int attempt_found(PyObject* text, PyObject* fmt) {
+    if (!check_encodable(text)) return -1;
+    const int r = attempt(text, fmt);
+    if (r <= 0) return r;
+    return PyObject_IsTrue(fmt);
+}
+
+// Tries every candidate not yet in seen_formats, then every precomputed
+// format the same way; failures enter seen_formats. Sets *found (new
+// reference) to the first format that parsed, or leaves it NULL.
+bool try_list(Finder* self, PyObject* candidates, PyObject* text, Ref* found) {
+    if (!PyList_Check(candidates)) {
+        PyErr_Format(PyExc_TypeError, "object of type '%.200s' has no len()",
+                     Py_TYPE(candidates)->tp_name);
+        return false;
+    }
+    const Py_ssize_t n = PyList_GET_SIZE(candidates);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (i >= PyList_GET_SIZE(candidates)) {
+            PyErr_SetString(PyExc_IndexError, "list index out of range");
+            return false;
+        }
+        Ref fmt = Ref::borrow(PyList_GET_ITEM(candidates, i));
+        const int seen = PySequence_Contains(self->seen_formats, fmt.get());
+        if (seen < 0) return false;
+        if (seen) continue;
+        const int r = attempt_found(text, fmt.get());
+        if (r < 0) return false;
+        if (r) {
+            *found = fmt;
+            return true;
+        }
+        if (!call_add(self->seen_formats, fmt.get())) return false;
+    }
+    return true;
+}
+
+Ref try_formats(Finder* self, PyObject* candidates, PyObject* text) {
+    if (!check_encodable(text)) return Ref();
+    Ref found;
+    if (!try_list(self, candidates, text, &found)) return Ref();
+    if (!found && !try_list(self, self->precomputed_formats, text, &found)) return Ref();
+    return found ? found : Ref::borrow(Py_None);
+}
+
+// Stage 1: a cached answer, re-tested once. Returns the format, None when
+// there is no valid cached answer (a stale one is evicted), NULL on error.
+Ref search_cache(PyObject* text) {
+    Ref cache = class_attr(n_successful);
+    if (!cache) return Ref();
+    Ref fmt;
+    if (PyDict_CheckExact(cache.get())) {
+        fmt = Ref::borrow(PyDict_GetItemWithError(cache.get(), text));
+        if (!fmt && PyErr_Occurred()) return Ref();
+    } else {
+        const int present = PySequence_Contains(cache.get(), text);
+        if (present < 0) return Ref();
+        if (present) {
+            cache = class_attr(n_successful);
+            if (!cache) return Ref();
+            fmt = Ref::steal(PyObject_GetItem(cache.get(), text));
+            if (!fmt) return Ref();
+        }
+    }
+    if (!fmt) return Ref::borrow(Py_None);
+    const int r = attempt_found(text, fmt.get());
+    if (r < 0) return Ref();
+    if (r) return fmt;
+    cache = class_attr(n_successful);
+    if (!cache || PyObject_DelItem(cache.get(), text) != 0) return Ref();
+    Ref historical = class_attr(n_historical);
+    if (!historical || !call_add(historical.get(), fmt.get())) return Ref();
+    return Ref::borrow(Py_None);
+}
+
+bool remember(PyObject* text, PyObject* fmt) {
+    Ref cache = class_attr(n_successful);
+    return cache && PyObject_SetItem(cache.get(), text, fmt) == 0;
+}
+
+// `date_format.replace(old_sep, sep) + " " + time_format`
+Ref combine(Finder* self, PyObject* date_format, PyObject* sep, PyObject* time_format) {
+    static reru::Name space{" "};
+    Ref date_part = call_replace(date_format, self->old_sep, sep);
+    if (!date_part) return Ref();
+    Ref with_space = Ref::steal(PyNumber_Add(date_part.get(), space.get()));
+    if (!with_space) return Ref();
+    return Ref::steal(PyNumber_Add(with_space.get(), time_format));
+}
+
+// Iterates a list field like a Python for-loop (None is not iterable).
+bool require_list(PyObject* field) {
+    if (PyList_Check(field)) return true;
+    PyErr_Format(PyExc_TypeError, "'%.200s' object is not iterable", Py_TYPE(field)->tp_name);
+    return false;
+}
+
+// Stage 2: every date format × time format × separator, in that order.
+Ref search_with_time(Finder* self, PyObject* text) {
+    if (!require_list(self->date_formats)) return Ref();
+    for (Py_ssize_t d = 0; d < PyList_GET_SIZE(self->date_formats); ++d) {
+        Ref date_format = Ref::borrow(PyList_GET_ITEM(self->date_formats, d));
+        if (!require_list(self->time_formats)) return Ref();
+        for (Py_ssize_t t = 0; t < PyList_GET_SIZE(self->time_formats); ++t) {
+            Ref time_format = Ref::borrow(PyList_GET_ITEM(self->time_formats, t));
+            if (!require_list(self->separators)) return Ref();
+            for (Py_ssize_t s = 0; s < PyList_GET_SIZE(self->separators); ++s) {
+                Ref sep = Ref::borrow(PyList_GET_ITEM(self->separators, s));
+                Ref candidate = combine(self, date_format.get(), sep.get(), time_format.get());
+                if (!candidate) return Ref();
+                const int r = attempt_found(text, candidate.get());
+                if (r < 0) return Ref();
+                if (r) return remember(text, candidate.get()) ? candidate : Ref();
+            }
+        }
+    }
+    PyErr_SetString(PyExc_ValueError,
+                    "No matching format found for the given date string with time components.");
+    return Ref();
+}
+
+// Stage 3: date formats, then the precomputed list, skipping known failures.
+Ref search_without_time(Finder* self, PyObject* text) {
+    for (PyObject* candidates : {self->date_formats, self->unique_formats}) {
+        Ref found = try_formats(self, candidates, text);
+        if (!found) return Ref();
+        const int ok = PyObject_IsTrue(found.get());
+        if (ok < 0) return Ref();
+        if (ok) return remember(text, found.get()) ? found : Ref();
+    }
+    PyErr_SetString(PyExc_ValueError, "No matching format found for the given date string.");
+    return Ref();
+}
+
+PyObject* search_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const params[] = {"date_string"};
+    static const reru::Signature sig{"search", params, 1, 1};
+    PyObject* text;
+    if (!reru::parse(sig, args, nargs, kwnames, &text)) return nullptr;
+    if (!reru::check_str_arg(text, "date_string")) return nullptr;
+    // Keep the finder alive even if a strptime replacement drops it.
+    Ref keep = Ref::borrow(self);
+    Finder* finder = as_finder(self);
+    Ref cached = search_cache(text);
+    if (!cached) return nullptr;
+    if (cached.get() != Py_None) return cached.release();
+    const int timed = has_time_of_day(text);
+    if (timed < 0) return nullptr;
+    return (timed ? search_with_time(finder, text) : search_without_time(finder, text)).release();
+}
+const reru::FunctionDef search_def{"search", search_impl};
+
+PyObject* clear_cache_impl(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
+    if (!reru::no_args("clear_cache", nargs, kwnames)) return nullptr;
+    for (reru::Name* name : {&n_successful, &n_historical}) {
+        Ref container = class_attr(*name);
+        if (!container) return nullptr;
+        if (!Ref::steal(PyObject_CallMethodNoArgs(container.get(), n_clear.get()))) return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+const reru::FunctionDef clear_cache_def{"clear_cache", clear_cache_impl};
+
+int finder_init(PyObject* obj, PyObject* args, PyObject* kwds) {
+    static const char* const params[] = {"old_sep"};
+    static const reru::Signature sig{"__init__", params, 1, 0};
+    static reru::Name default_sep{"/"};
+    PyObject* old_sep;
+    if (!reru::parse_tuple(sig, args, kwds, &old_sep)) return -1;
+    if (old_sep == nullptr) old_sep = default_sep.get();
+    Finder* self = as_finder(obj);
+    Ref formats = Ref::steal(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(dformats_type)));
+    if (!set_field(self, &Finder::formats, formats)) return -1;
+    const std::pair<PyObject* Finder::*, reru::Name*> lists[] = {
+        {&Finder::date_formats, &n_Dates},
+        {&Finder::time_formats, &n_Times},
+        {&Finder::unique_formats, &n_Unique},
+    };
+    for (const auto& [field, method] : lists) {
+        Ref list = Ref::steal(PyObject_CallMethodNoArgs(self->formats, method->get()));
+        if (!set_field(self, field, list)) return -1;
+    }
+    if (!set_field(self, &Finder::separators, Ref::steal(Py_BuildValue("[sssss]", "/", ".", "-", " ", ""))))
+        return -1;
+    if (!set_field(self, &Finder::old_sep, Ref::borrow(old_sep))) return -1;
+    if (!set_field(self, &Finder::seen_formats, Ref::steal(PySet_New(nullptr)))) return -1;
+    return set_field(self, &Finder::precomputed_formats, precompute_formats(self)) ? 0 : -1;
+}
+
+// ---------------------------------------------------------------------------
+// Pickling
+
+constexpr long kChecksum = 0xAFAD1CD;
+constexpr const char kFieldNames[] =
+    "date_formats, formats, old_sep, precomputed_formats, seen_formats, separators, "
+    "time_formats, unique_formats";
+
+// The instance dictionary of a subclass instance, if any (borrowed).
+PyObject* instance_dict(PyObject* self) {
+    PyObject** slot = _PyObject_GetDictPtr(self);
+    return slot ? *slot : nullptr;
+}
+
+PyObject* finder_reduce(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
+    static const reru::Signature sig{"__reduce__", nullptr, 0, 0};
+    if (!reru::parse(sig, nullptr, nargs, kwnames, nullptr)) return nullptr;
+    PyObject* dict = instance_dict(self);
+    const bool with_dict = dict != nullptr && PyDict_GET_SIZE(dict) > 0;
+    Ref state = Ref::steal(PyTuple_New(with_dict ? 9 : 8));
+    if (!state) return nullptr;
+    bool any_set = with_dict;
+    for (std::size_t i = 0; i < kStateFields.size(); ++i) {
+        PyObject* value = as_finder(self)->*kStateFields[i].field;
+        any_set = any_set || value != Py_None;
+        PyTuple_SET_ITEM(state.get(), static_cast<Py_ssize_t>(i), Py_NewRef(value));
+    }
+    if (with_dict) PyTuple_SET_ITEM(state.get(), 8, Py_NewRef(dict));
+    Ref restore = reru::global(guard.dict, n_restore);
+    if (!restore) return nullptr;
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
+    if (any_set)
+        return Py_BuildValue("(O(OlO)O)", restore.get(), type, kChecksum, Py_None, state.get());
+    return Py_BuildValue("(O(OlO))", restore.get(), type, kChecksum, state.get());
+}
+const reru::FunctionDef finder_reduce_def{"__reduce__", finder_reduce};
+
+// Assigns the eight fields from a state tuple and merges a ninth item, a
+// non-empty dictionary, into the instance dictionary.
+bool apply_state(PyObject* self, PyObject* state) {
+    const Py_ssize_t size = PyTuple_GET_SIZE(state);
+    for (std::size_t i = 0; i < kStateFields.size(); ++i) {
+        if (static_cast<Py_ssize_t>(i) >= size) {
+            PyErr_SetString(PyExc_IndexError, "tuple index out of range");
+            return false;
+        }
+        if (!set_field(as_finder(self), kStateFields[i], PyTuple_GET_ITEM(state, i))) return false;
+    }
+    if (size <= 8) return true;
+    const int extra = PyObject_IsTrue(PyTuple_GET_ITEM(state, 8));
+    if (extra <= 0) return extra == 0;
+    Ref dict = reru::attr(self, n_dict);
+    if (!dict) return false;
+    Ref update = reru::attr(dict.get(), n_update);
+    return update && Ref::steal(PyObject_CallOneArg(update.get(), PyTuple_GET_ITEM(state, 8)));
+}
+
+PyObject* finder_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const params[] = {"state"};
+    static const reru::Signature sig{"__setstate__", params, 1, 1};
+    PyObject* state;
+    if (!reru::parse(sig, args, nargs, kwnames, &state)) return nullptr;
+    if (state == Py_None) {
+        reru::raise_not_none();
+        return nullptr;
+    }
+    if (!reru::check_field(state, &PyTuple_Type, "tuple")) return nullptr;
+    if (!apply_state(self, state)) return nullptr;
+    Py_RETURN_NONE;
+}
+const reru::FunctionDef finder_setstate_def{"__setstate__", finder_setstate};
+
+PyObject* restore_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const params[] = {"type", "checksum", "state"};
+    static const reru::Signature sig{"__restore_DateFormatFinder", params, 3, 3};
+    PyObject* in[3];
+    if (!reru::parse(sig, args, nargs, kwnames, in)) return nullptr;
+    PyObject *type = in[0], *checksum = in[1], *state = in[2];
+    Ref accepted = Ref::steal(Py_BuildValue("(lll)", 0x552620AL, 0xAFAD1CDL, 0x917722DL));
+    if (!accepted) return nullptr;
+    const int known = PySequence_Contains(accepted.get(), checksum);
+    if (known < 0) return nullptr;
+    if (!known) {
+        Ref error = reru::import_attr("pickle", "PickleError");
+        if (!error) return nullptr;
+        Ref text = Ref::steal(PyUnicode_FromFormat(
+            "Incompatible checksums (0x%%x vs (0xafad1cd, 0x917722d, 0x552620a) = (%s))",
+            kFieldNames));
+        if (!text) return nullptr;
+        Ref message = Ref::steal(PyUnicode_Format(text.get(), checksum));
+        if (message) PyErr_SetObject(error.get(), message.get());
+        return nullptr;
+    }
+    if (!reru::check_arg(state, &PyTuple_Type, "state", reru::NoneOk::yes, true)) return nullptr;
+    PyObject* call_args[] = {reinterpret_cast<PyObject*>(finder_type), type};
+    Ref obj = Ref::steal(PyObject_VectorcallMethod(n_new.get(), call_args,
+                                                   2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    if (!obj) return nullptr;
+    if (state != Py_None) {
+        if (!PyObject_TypeCheck(obj.get(), finder_type)) {
+            PyErr_Format(PyExc_TypeError, "Expected %.42s, got %.200s", "DateFormatFinder",
+                         Py_TYPE(obj.get())->tp_name);
+            return nullptr;
+        }
+        if (!apply_state(obj.get(), state)) return nullptr;
+    }
+    return obj.release();
+}
+const reru::FunctionDef restore_def{"__restore_DateFormatFinder", restore_impl};
+
+PyType_Slot finder_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(finder_new)},
+    {Py_tp_init, reinterpret_cast<void*>(finder_init)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(finder_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(finder_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(finder_clear)},
+    {0, nullptr},
+};
+
+PyType_Spec finder_spec = {
+    "chronvale.reru.pyd.zududized.patternseek.DateFormatFinder",
+    sizeof(Finder),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+    finder_slots,
+};
+
+// ---------------------------------------------------------------------------
+// Module body
+
+bool set_class_attr(const char* name, Ref value) {
+    if (!value || PyObject_SetAttrString(reinterpret_cast<PyObject*>(finder_type), name, value.get()) != 0)
+        return false;
+    return true;
+}
+
+bool body(PyObject* module, PyObject* dict) {
+    PyDateTime_IMPORT;
+    if (PyDateTimeAPI == nullptr) return false;
+    dformats_type = reru::add_type(module, &dformats_spec, "dFormats");
+    finder_type = reru::add_type(module, &finder_spec, "DateFormatFinder");
+    if (dformats_type == nullptr || finder_type == nullptr) return false;
+
+    Ref re = Ref::steal(PyImport_ImportModule("re"));
+    if (!reru::set_global(dict, "re", re.get())) return false;
+    Ref py_datetime = reru::import_attr("datetime", "datetime");
+    if (!reru::set_global(dict, "py_datetime", py_datetime.get())) return false;
+
+    for (const reru::FunctionDef* def : {&unique_def, &dates_def, &times_def})
+        if (!reru::add_method(dformats_type, module, *def)) return false;
+    if (!reru::add_method(dformats_type, module, dformats_reduce_def) ||
+        !reru::refuse_pickling(dformats_type, module, /*keep_reduce=*/true))
+        return false;
+
+    if (!reru::add_function(module, anytime_def)) return false;
+    Ref regex = Ref::steal(anytime_impl(module, nullptr, 0, nullptr));
+    if (!reru::set_global(dict, "anytime_regex", regex.get())) return false;
+    if (!reru::add_function(module, get_time_components_def)) return false;
+    Ref annotations = Ref::steal(Py_BuildValue("{ss}", "datetime_string", "str"));
+    Ref components = reru::global(dict, n_get_time_components);
+    if (!annotations || !components ||
+        PyObject_SetAttrString(components.get(), "__annotations__", annotations.get()) != 0)
+        return false;
+
+    if (!set_class_attr("successful_formats", Ref::steal(PyDict_New())) ||
+        !set_class_attr("historical_formats", Ref::steal(PySet_New(nullptr))))
+        return false;
+    if (!reru::add_method(finder_type, module, search_def) ||
+        !reru::add_method(finder_type, module, clear_cache_def, /*is_static=*/true) ||
+        !reru::add_method(finder_type, module, finder_reduce_def) ||
+        !reru::add_method(finder_type, module, finder_setstate_def))
+        return false;
+
+    Ref all = Ref::steal(Py_BuildValue("[s]", "DateFormatFinder"));
+    if (!reru::set_global(dict, "__all__", all.get())) return false;
+    return reru::add_function(module, restore_def);
+}
+
+}  // namespace
 
 RERU_MODULE(patternseek, guard, body)

@@ -8,6 +8,7 @@
 #include "ref.hpp"
 
 #include <cstddef>
+#include <vector>
 
 namespace reru {
 
@@ -115,6 +116,25 @@ inline bool parse(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
         return false;
     }
     return true;
+}
+
+// The same for the (args tuple, kwargs dict) convention of tp_init: the
+// arguments are laid out as a vectorcall would lay them out.
+inline bool parse_tuple(const Signature& sig, PyObject* args, PyObject* kwds, PyObject** out) {
+    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    const Py_ssize_t nkw = kwds ? PyDict_GET_SIZE(kwds) : 0;
+    PyObject** positional = PySequence_Fast_ITEMS(args);
+    if (nkw == 0) return parse(sig, positional, nargs, nullptr, out);
+    Ref kwnames = Ref::steal(PyTuple_New(nkw));
+    if (!kwnames) return false;
+    std::vector<PyObject*> flat(positional, positional + nargs);
+    Py_ssize_t pos = 0, k = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(kwds, &pos, &key, &value)) {
+        PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
+        flat.push_back(value);
+    }
+    return parse(sig, flat.data(), nargs, kwnames.get(), out);
 }
 
 // For functions without parameters.
