@@ -1,0 +1,374 @@
+import copy
+import ctypes
+import importlib
+import os
+import pickle
+import re
+import subprocess
+import sys
+import types
+
+import pytest
+from hypothesis import given, strategies as st
+
+from chronvale.reru.pyd import Compiled, zonebook
+
+SOURCES = [
+    ("timemeridiem", r"\s*\b(AM|PM)\b\s*"),
+    ("timeonly", r"(?P<hours>\d{1,2}):(?P<minutes>\d{2})(?::(?P<seconds>\d{2})(?:\.(?P<microseconds>\d+))?)?"),
+    ("timezone_offset", r"(?<!\d)[+-]?(?:\d{1,2}(?::\d{1,2})?|\d{3,4})(?!\d)"),
+    ("iana_timezone_identifier", r"\b[A-Za-z_]+/[A-Za-z_]+\b"),
+    ("anytime", r"(?<!\d)(\d{1,2}:\d{2}(?::\d{2})?|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?(?=\s|$)"),
+    ("timeplus", r"(\d{1,2}:\d{2}:\d{2}|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?"),
+    ("establish_time_boundary", r"(?<!\d)(\d{1,2}:\S.*)"),
+    ("datetime_second", r"\d{2}:\d{2}:(\d{2})(?:\.\d+)?"),
+    ("datetime_minute", r"\d{2}:(\d{2})(:\d{2}(?:\.\d+)?)?"),
+    ("datetime_hour", r"(\d{1,2}):(\d{2})(:\d{2}(?:\.\d+)?)?"),
+    ("datetime_microsecond", r"\d{2}:\d{2}:\d{2}\.(\d+)"),
+    ("datetime_timezone", r"\b\d{1,2}(:\d{2})?Z\b|[\+\-]\d{2}:?\d{2}|\b[A-Za-z]+/[A-Za-z_]+\b|\bAM\b|\bPM\b"),
+]
+
+ATTRIBUTES = [
+    ("second_regex", "datetime_second"), ("minute_regex", "datetime_minute"),
+    ("hour_regex", "datetime_hour"), ("microsecond_regex", "datetime_microsecond"),
+    ("timezone_regex", "datetime_timezone"), ("timezone_offset_regex", "timezone_offset"),
+    ("iana_timezone_identifier_regex", "iana_timezone_identifier"),
+    ("timemeridiem_regex", "timemeridiem"), ("time_only_regex", "timeonly"),
+    ("anytime_regex", "anytime"), ("timeboundary_regex", "establish_time_boundary"),
+    ("timezone_abbreviation_regex", "timezone_abbreviation"),
+    ("full_timezone_name_regex", "full_timezone_name"), ("timeplus_regex", "timeplus"),
+]
+
+FRAGMENTS = [("second", "second_regex"), ("minute", "minute_regex"), ("hour", "hour_regex"),
+             ("microsecond", "microsecond_regex"), ("tzinfo", "timezone_regex")]
+
+PUBLIC = ["datetime_regex", "timemeridiem_regex", "anytime_regex", "timezone_regex",
+          "timeboundary_regex", "second_regex", "minute_regex", "hour_regex", "microsecond_regex",
+          "get_time_fragment", "time_only_regex", "timeplus_regex",
+          "iana_timezone_identifier_regex", "timezone_offset_regex",
+          "timezone_abbreviation_regex", "full_timezone_name_regex"]
+
+TEXT = "12:30:45.123 PM +05:30"
+
+
+# -- the catalogue -----------------------------------------------------------
+
+def test_pattern_sources_and_flags():
+    zones = zonebook.zonebook_dict
+    abbreviations = r"\b(" + "|".join(zones) + r")\b"
+    names = r"\b(" + "|".join(row["full_name"] for row in zones.values()) + r")\b"
+    expected = SOURCES + [("timezone_abbreviation", abbreviations), ("full_timezone_name", names)]
+    assert list(Compiled.regex_patterns.items()) == expected
+    assert Compiled.timezone_abbrv == list(zones)
+    assert (Compiled.timezone_abbrv_pattern, Compiled.full_names_pattern) == (abbreviations, names)
+    assert list(Compiled.compiled_patterns) == [key for key, _ in expected]
+    for key, source in expected:
+        pattern = Compiled.compiled_patterns[key]
+        assert pattern.pattern == source and pattern.flags & re.IGNORECASE
+
+
+@pytest.mark.parametrize("attribute, key", ATTRIBUTES)
+def test_attributes_are_the_compiled_objects(attribute, key):
+    assert getattr(Compiled, attribute) is Compiled.compiled_patterns[key]
+
+
+@pytest.mark.parametrize("key, text, found, groups", [
+    ("timemeridiem", TEXT, " PM ", ("PM",)),
+    ("timeonly", TEXT, "12:30:45.123", ("12", "30", "45", "123")),
+    ("timezone_offset", TEXT, "12:30", ()),
+    ("anytime", TEXT, TEXT, ("12:30:45",)),
+    ("timeplus", TEXT, TEXT, ("12:30:45",)),
+    ("establish_time_boundary", TEXT, TEXT, (TEXT,)),
+    ("datetime_second", TEXT, "12:30:45.123", ("45",)),
+    ("datetime_minute", TEXT, "12:30:45.123", ("30", ":45.123")),
+    ("datetime_hour", TEXT, "12:30:45.123", ("12", "30", ":45.123")),
+    ("datetime_microsecond", TEXT, "12:30:45.123", ("123",)),
+    ("datetime_timezone", TEXT, "PM", (None,)),
+    ("iana_timezone_identifier", TEXT, None, None),
+    ("anytime", "Meeting at 9:05am EST", "9:05am EST", ("9:05",)),
+    ("anytime", "153045.5 UTC", "153045.5 UTC", ("153045",)),
+    ("anytime", "1230", None, None),
+    ("datetime_timezone", "T12:30:45Z", "30:45Z", (":45",)),
+    ("timezone_abbreviation", "take a walk", "a", ("a",)),
+    ("full_timezone_name", "9am pacific standard time", "pacific standard time",
+     ("pacific standard time",)),
+])
+def test_search_results(key, text, found, groups):
+    match = Compiled.compiled_patterns[key].search(text)
+    assert (match and match.group(0), match and match.groups()) == (found, groups)
+
+
+def test_compile_regex_patterns_builds_a_new_dictionary():
+    fresh = Compiled.compile_regex_patterns()
+    assert fresh is not Compiled.compiled_patterns
+    assert list(fresh) == list(Compiled.compiled_patterns)
+    for key, pattern in fresh.items():
+        assert pattern.pattern == Compiled.regex_patterns[key]
+        assert pattern.flags & re.IGNORECASE
+    assert Compiled.hour_regex is Compiled.compiled_patterns["datetime_hour"]
+
+
+@pytest.mark.parametrize("sources", [
+    {"x": "a+", "y": "b"},
+    types.MappingProxyType({"x": "a+", "y": "b"}),
+])
+def test_compile_regex_patterns_reads_regex_patterns_at_call_time(monkeypatch, sources):
+    before = Compiled.compiled_patterns
+    monkeypatch.setattr(Compiled, "regex_patterns", sources)
+    assert Compiled.compile_regex_patterns() == {"x": re.compile("a+", re.I), "y": re.compile("b", re.I)}
+    assert Compiled.compiled_patterns is before
+
+
+def test_module_re_is_looked_up_at_each_use(monkeypatch):
+    calls = []
+    fake = types.SimpleNamespace(IGNORECASE="flag", compile=lambda *args: calls.append(args) or "P")
+    monkeypatch.setattr(Compiled, "regex_patterns", {"k": "src"})
+    monkeypatch.setattr(Compiled, "re", fake)
+    assert Compiled.compile_regex_patterns() == {"k": "P"}
+    assert Compiled.datetime("%Y") == "P"
+    assert calls == [("src", "flag"), (r"^(?P<year>\d{4})$",)]
+
+
+def test_source_dictionary_growing_while_compiled(monkeypatch):
+    sources = {"a": "x", "b": "y"}
+
+    def compile(source, flags):
+        sources["c"] = "z"
+        return source
+
+    monkeypatch.setattr(Compiled, "regex_patterns", sources)
+    monkeypatch.setattr(Compiled, "re", types.SimpleNamespace(IGNORECASE=0, compile=compile))
+    with pytest.raises(RuntimeError, match="^dictionary changed size during iteration$"):
+        Compiled.compile_regex_patterns()
+
+
+@pytest.mark.parametrize("value, error, message", [
+    (None, AttributeError, "'NoneType' object has no attribute 'items'"),
+    ({"bad": "("}, re.error, None),
+    (types.MappingProxyType({"bad": "("}), re.error, None),
+    ("deleted", NameError, "name 'regex_patterns' is not defined"),
+])
+def test_compile_regex_patterns_failures(monkeypatch, value, error, message):
+    if value == "deleted":
+        monkeypatch.delattr(Compiled, "regex_patterns")
+    else:
+        monkeypatch.setattr(Compiled, "regex_patterns", value)
+    with pytest.raises(error) as info:
+        Compiled.compile_regex_patterns()
+    assert message is None or str(info.value) == message
+
+
+# -- the format translator ---------------------------------------------------
+
+@pytest.mark.parametrize("fmt, text, groups", [
+    ("%Y-%m-%d", "2024-1-05", {"year": "2024", "month": "1", "day": "05"}),
+    ("%d/%m/%Y %I:%M %p", "05/01/2024 09:30 PM",
+     {"day": "05", "month": "01", "year": "2024", "hour12": "09", "minute": "30", "am_pm": "PM"}),
+    ("%d/%m/%Y %I:%M %p", "05/01/2024 09:30 pm", None),
+    ("%Y.%m", "2024x01", {"year": "2024", "month": "01"}),
+    ("%a %H:%M:%S.%f %z", "Mon 23:59:07.5 +05:30",
+     {"weekday": "Mon", "hour24": "23", "minute": "59", "second": "07", "microsecond": "5",
+      "timezone": "+05:30"}),
+    ("%y%j %u%U", "24366 752", {"year": "24", "day": "366"}),
+    ("%Y-%m-%d", "2024-01-05 ", None),
+])
+def test_translated_patterns_match(fmt, text, groups):
+    match = Compiled.datetime(fmt).match(text)
+    assert (match and match.groupdict()) == groups
+
+
+@pytest.mark.parametrize("fmt, pattern", [
+    ("%Y-%m-%d", r"^(?P<year>\d{4})-(?P<month>\d{1,2})-(?P<day>\d{1,2})$"),
+    ("%G-%V", r"^%G-\d{1,2}$"),
+    ("", "^$"),
+])
+def test_translated_pattern_text(fmt, pattern):
+    compiled = Compiled.datetime(fmt)
+    assert compiled.pattern == pattern and not compiled.flags & re.IGNORECASE
+
+
+@given(st.text().filter(lambda text: "%" not in text))
+def test_text_outside_directives_passes_through(text):
+    literal = re.escape(text)
+    assert Compiled.datetime(fmt=literal).pattern == "^" + literal + "$"
+
+
+@pytest.mark.parametrize("fmt, error, message", [
+    ("%d %j", re.error, None),
+    ("(%Y", re.error, None),
+    (None, AttributeError, "'NoneType' object has no attribute 'replace'"),
+    (5, TypeError, "Argument 'fmt' has incorrect type (expected str, got int)"),
+])
+def test_translator_errors(fmt, error, message):
+    with pytest.raises(error) as info:
+        Compiled.datetime(fmt)
+    assert message is None or str(info.value) == message
+
+
+# -- cRegexps ----------------------------------------------------------------
+
+@pytest.mark.parametrize("component, attribute", FRAGMENTS)
+def test_fragments_are_the_catalogue_patterns(component, attribute):
+    assert Compiled.get_time_fragment(component) is getattr(Compiled, attribute)
+    assert Compiled.cRegexps().get_time_fragments(component=component) is getattr(Compiled, attribute)
+
+
+@pytest.mark.parametrize("component", ["timezone", "datetime_hour", "", None, "HOUR", TEXT])
+def test_unknown_components_give_none(component):
+    assert Compiled.get_time_fragment(component) is None
+
+
+@pytest.mark.parametrize("component, found, groups", [
+    ("hour", "12:30:45.123", ("12", "30", ":45.123")),
+    ("minute", "12:30:45.123", ("30", ":45.123")),
+    ("second", "12:30:45.123", ("45",)),
+    ("microsecond", "12:30:45.123", ("123",)),
+    ("tzinfo", "PM", (None,)),
+])
+def test_fragments_search(component, found, groups):
+    match = Compiled.get_time_fragment(component).search(TEXT)
+    assert (match.group(0), match.groups()) == (found, groups)
+
+
+def test_instances_take_the_attributes_bound_when_created(monkeypatch):
+    original = Compiled.hour_regex
+    earlier = Compiled.cRegexps(1, 2, key="x")
+    replacement = re.compile("x")
+    monkeypatch.setattr(Compiled, "hour_regex", replacement)
+    assert Compiled.cRegexps().get_time_fragments("hour") is replacement
+    assert earlier.get_time_fragments("hour") is original
+    assert Compiled.get_time_fragment("hour") is original
+
+
+@pytest.mark.parametrize("make", [Compiled.cRegexps, type("Sub", (Compiled.cRegexps,), {})])
+def test_creation_needs_every_fragment_attribute(monkeypatch, make):
+    monkeypatch.delattr(Compiled, "timezone_regex")
+    with pytest.raises(NameError, match="^name 'timezone_regex' is not defined$"):
+        make()
+
+
+def test_subclasses_are_filled_before_init_and_may_override():
+    seen = []
+
+    class Sub(Compiled.cRegexps):
+        def __init__(self, *args, **kwargs):
+            seen.append(self.get_time_fragments("hour"))
+
+    class Override(Compiled.cRegexps):
+        def get_time_fragments(self, component):
+            return component.upper()
+
+    instance = Sub(1, key=2)
+    assert seen == [Compiled.hour_regex]
+    instance.extra = 1
+    assert Override().get_time_fragments("hour") == "HOUR"
+
+
+def test_instances_have_no_dictionary_and_refuse_pickling():
+    instance = Compiled.cRegexps()
+    assert (type(instance).__module__, type(instance).__qualname__, type(instance).__doc__) == (
+        "chronvale.reru.pyd.Compiled", "cRegexps", None)
+    with pytest.raises(AttributeError):
+        instance.anything = 1
+    for attempt in (pickle.dumps, copy.copy, lambda obj: obj.__reduce__(),
+                    lambda obj: obj.__setstate__(None)):
+        with pytest.raises(TypeError, match="^no default __reduce__ due to non-trivial __cinit__$"):
+            attempt(instance)
+
+
+def test_cleared_instance_fails_like_none():
+    get_slot = ctypes.pythonapi.PyType_GetSlot
+    get_slot.restype, get_slot.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_int]
+    py_tp_clear = 51
+    clear = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object)(get_slot(Compiled.cRegexps, py_tp_clear))
+    instance = Compiled.cRegexps()
+    assert clear(instance) == 0
+    with pytest.raises(AttributeError, match="^'NoneType' object has no attribute 'get'$"):
+        instance.get_time_fragments("hour")
+
+
+# -- argument errors ---------------------------------------------------------
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: Compiled.get_time_fragment(5),
+     "Argument 'component' has incorrect type (expected str, got int)"),
+    (lambda: Compiled.get_time_fragment(),
+     "get_time_fragments() takes exactly 1 positional argument (0 given)"),
+    (lambda: Compiled.get_time_fragment("hour", "x"),
+     "get_time_fragments() takes exactly 1 positional argument (2 given)"),
+    (lambda: Compiled.get_time_fragment("hour", component="x"),
+     "get_time_fragments() got multiple values for keyword argument 'component'"),
+    (lambda: Compiled.datetime(), "datetime() takes exactly 1 positional argument (0 given)"),
+    (lambda: Compiled.datetime("%Y", fmt="%Y"),
+     "datetime() got multiple values for keyword argument 'fmt'"),
+    (lambda: Compiled.datetime("%Y", form="%Y"),
+     "datetime() got an unexpected keyword argument 'form'"),
+    (lambda: Compiled.compile_regex_patterns(1), "compile_regex_patterns() takes no arguments (1 given)"),
+    (lambda: Compiled.compile_regex_patterns(x=1), "compile_regex_patterns() takes no keyword arguments"),
+])
+def test_argument_errors(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+
+
+# -- the module --------------------------------------------------------------
+
+def test_module_namespace():
+    assert Compiled.__all__ == PUBLIC
+    assert all(hasattr(Compiled, name) for name in PUBLIC)
+    assert Compiled.datetime_regex is Compiled.datetime
+    assert Compiled.zonebook_dict is zonebook.zonebook_dict
+    assert (Compiled.re, Compiled.os, Compiled.sys) == (re, os, sys)
+    for private in ("directive_patterns", "get_pattern", "default_regexps"):
+        assert not hasattr(Compiled, private)
+    for fn in (Compiled.datetime, Compiled.compile_regex_patterns):
+        assert fn.__module__ == "chronvale.reru.pyd.Compiled" and fn.__doc__ is None
+
+
+def test_reimport_is_refused_and_leaves_the_module_alone(monkeypatch):
+    monkeypatch.delitem(sys.modules, Compiled.__name__)
+    with pytest.raises(RuntimeError, match="^Module 'Compiled' has already been imported. "
+                                           "Re-initialisation is not supported.$"):
+        importlib.import_module(Compiled.__name__)
+    assert Compiled.get_time_fragment("hour") is Compiled.hour_regex
+
+
+# Initialisation runs once per process, so it is checked in a fresh interpreter
+# each time; the first case leaves importing the zone table to Compiled.
+ZONEBOOK = "from chronvale.reru.pyd import zonebook\n"
+
+
+@pytest.mark.parametrize("setup, outcome", [
+    ("", "True"),
+    (ZONEBOOK + "del zonebook.zonebook_dict", "ImportError: cannot import name zonebook_dict"),
+    (ZONEBOOK + "zonebook.zonebook_dict = {'A': {'full_name': 'x'}, 'B': {}}",
+     "KeyError: 'full_name'"),
+    (ZONEBOOK + "import types\nzonebook.zonebook_dict = types.MappingProxyType("
+     "{'QQ': {'full_name': 'Q Time'}, 'RR': {'full_name': 'R Time'}})", "True"),
+])
+def test_initialisation_in_a_fresh_interpreter(setup, outcome):
+    script = setup + """
+import sys
+try:
+    from chronvale.reru.pyd import Compiled
+except Exception as error:
+    print(f"{type(error).__name__}: {error}")
+    try:
+        import chronvale.reru.pyd.Compiled
+    except RuntimeError as again:
+        print(again)
+else:
+    zones = sys.modules["chronvale.reru.pyd.zonebook"].zonebook_dict
+    abbrv = list(zones)
+    names = [row["full_name"] for row in zones.values()]
+    print(Compiled.timezone_abbrv == abbrv and Compiled.full_names == names
+          and Compiled.timezone_abbreviation_regex.pattern == r"\\b(" + "|".join(abbrv) + r")\\b")
+"""
+    result = subprocess.run([sys.executable, "-I", "-c", script], capture_output=True, text=True,
+                            check=True)
+    lines = result.stdout.splitlines()
+    assert lines[0] == outcome
+    if outcome != "True":
+        assert lines[1:] == ["Module 'Compiled' has already been imported. "
+                             "Re-initialisation is not supported."]
