@@ -42,10 +42,15 @@ Py_ssize_t scrub(const unsigned char* s, Py_ssize_t n, unsigned char* out) {
     return written;
 }
 
-// A new str holding the scrubbed text.
-PyObject* scrubbed_str(const reru::Utf8Text& text) {
+// The scrubbed text as a str. `original`, when given, is the exact str the
+// text was read from: it is handed back itself when scrubbing changes
+// nothing and no NUL cut the text short.
+PyObject* scrubbed_str(const reru::Utf8Text& text, PyObject* original) {
     const auto* in = reinterpret_cast<const unsigned char*>(text.data);
-    if (is_scrubbed(in, text.size)) return reru::str_from_utf8(text.data, text.size, text.ascii);
+    if (is_scrubbed(in, text.size)) {
+        if (original != nullptr && !text.cut) return Py_NewRef(original);
+        return reru::str_from_utf8(text.data, text.size, text.ascii);
+    }
     reru::Scratch scratch;
     char* out = scratch.reserve(text.size);
     if (out == nullptr) return nullptr;
@@ -53,14 +58,11 @@ PyObject* scrubbed_str(const reru::Utf8Text& text) {
     return reru::str_from_utf8(out, size, text.ascii);
 }
 
-// An exact str: its own UTF-8 form, and the string itself when scrubbing
-// would change nothing.
+// An exact str: its own UTF-8 form.
 PyObject* scrub_str(PyObject* s) {
     reru::Utf8Text text;
     if (!reru::utf8_text(s, text)) return nullptr;
-    if (!text.cut && is_scrubbed(reinterpret_cast<const unsigned char*>(text.data), text.size))
-        return Py_NewRef(s);
-    return scrubbed_str(text);
+    return scrubbed_str(text, s);
 }
 
 // Anything else: the bytes its own encode("utf-8") returns.
@@ -76,7 +78,8 @@ PyObject* scrub_encoded(PyObject* value) {
     }
     if (!reru::check_field(encoded.get(), &PyBytes_Type, "bytes")) return nullptr;
     return scrubbed_str(reru::until_nul(PyBytes_AS_STRING(encoded.get()),
-                                        PyBytes_GET_SIZE(encoded.get()), false));
+                                        PyBytes_GET_SIZE(encoded.get()), false),
+                        nullptr);
 }
 
 PyObject* scrubtext(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
