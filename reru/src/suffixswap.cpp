@@ -1,8 +1,60 @@
-// Module suffixswap (not yet implemented).
+// Module suffixswap: replaceZ(datetime_string) turns a final UTC designator
+// "Z" into the offset "+00:00". Only the last byte of the string's UTF-8
+// text, read up to the first NUL, is looked at; nothing is parsed.
 #include "reru.hpp"
+#include "reru/text.hpp"
 
-static reru::ModuleGuard guard{"suffixswap"};
+namespace {
 
-static bool body(PyObject*, PyObject*) { return true; }
+constexpr char utc_offset[] = "+00:00";
+constexpr Py_ssize_t utc_offset_size = sizeof utc_offset - 1;
+
+// Writes the text with its final "Z" replaced: size + 5 bytes at `out`.
+void write_replaced(const reru::Utf8Text& text, char* out) {
+    const size_t kept = static_cast<size_t>(text.size - 1);
+    std::memcpy(out, text.data, kept);
+    std::memcpy(out + kept, utc_offset, utc_offset_size);
+}
+
+PyObject* with_utc_offset(const reru::Utf8Text& text) {
+    const Py_ssize_t size = text.size - 1 + utc_offset_size;
+    if (text.ascii) {
+        PyObject* s = PyUnicode_New(size, 127);
+        if (s != nullptr) write_replaced(text, reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(s)));
+        return s;
+    }
+    reru::Scratch scratch;
+    char* out = scratch.reserve(size);
+    if (out == nullptr) return nullptr;
+    write_replaced(text, out);
+    return reru::str_from_utf8(out, size, false);
+}
+
+PyObject* replaceZ(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const params[] = {"datetime_string"};
+    static const reru::Signature sig{"replaceZ", params, 1, 1};
+    PyObject* value;
+    if (!reru::parse(sig, args, nargs, kwnames, &value) ||
+        !reru::check_str_arg(value, "datetime_string"))
+        return nullptr;
+    reru::Utf8Text text;
+    if (!reru::str_arg_utf8(value, text)) return nullptr;
+    if (text.size > 0 && text.data[text.size - 1] == 'Z') return with_utc_offset(text);
+    // Unchanged: the string itself, or the part before its NUL.
+    if (!text.cut) return Py_NewRef(value);
+    return reru::str_from_utf8(text.data, text.size, text.ascii);
+}
+
+const reru::FunctionDef replaceZ_def{"replaceZ", replaceZ};
+
+reru::ModuleGuard guard{"suffixswap"};
+
+bool body(PyObject* module, PyObject*) {
+    if (!reru::add_function(module, replaceZ_def)) return false;
+    reru::Ref all = reru::Ref::steal(Py_BuildValue("[s]", "replaceZ"));
+    return all && PyModule_AddObjectRef(module, "__all__", all.get()) == 0;
+}
+
+}  // namespace
 
 RERU_MODULE(suffixswap, guard, body)
