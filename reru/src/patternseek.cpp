@@ -10,6 +10,8 @@
 #include <datetime.h>
 
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <span>
 
 using reru::Ref;
@@ -299,6 +301,229 @@ PyObject* get_time_components_impl(PyObject*, PyObject* const* args, Py_ssize_t 
 const reru::FunctionDef get_time_components_def{"get_time_components", get_time_components_impl};
 
 // ---------------------------------------------------------------------------
+// Shape pre-check
+//
+// datetime.strptime turns its format into a regular expression (each
+// directive becomes a fixed alternation, each run of white space becomes
+// \s+, everything else is a literal matched case-insensitively), matches it
+// at the start of the text and fails unless the match covers the whole text.
+// A failing attempt is expensive, and the finder makes hundreds of them, so
+// before calling strptime we check whether the text can be covered by the
+// format at all. The check is deliberately looser than strptime: the
+// locale-dependent directives (names, AM/PM, zone names, %c/%x/%X) accept
+// any run of characters, a non-ASCII text character matches any ASCII
+// letter, and formats with non-ASCII characters or long texts are not
+// checked. So it rejects a candidate only where strptime would certainly
+// fail; anything else is left to strptime itself.
+
+// The characters of a str, with a sentinel past the end.
+struct TextView {
+    int kind;
+    const void* data;
+    Py_ssize_t n;
+
+    explicit TextView(PyObject* s)
+        : kind(PyUnicode_KIND(s)), data(PyUnicode_DATA(s)), n(PyUnicode_GET_LENGTH(s)) {}
+    Py_UCS4 at(Py_ssize_t i) const {
+        return i < n ? PyUnicode_READ(kind, data, i) : kPastEnd;
+    }
+    bool digit(Py_ssize_t i) const { return i < n && Py_UNICODE_ISDECIMAL(at(i)); }
+    bool space(Py_ssize_t i) const { return i < n && Py_UNICODE_ISSPACE(at(i)); }
+    bool in(Py_ssize_t i, char lo, char hi) const {
+        const Py_UCS4 c = at(i);
+        return c >= static_cast<Py_UCS4>(lo) && c <= static_cast<Py_UCS4>(hi);
+    }
+    static constexpr Py_UCS4 kPastEnd = 0x110000;  // no character
+};
+
+// Text positions reachable after a prefix of the format: a bitset over
+// 0..kMaxText.
+class Positions {
+public:
+    static constexpr Py_ssize_t kMaxText = 255;
+
+    void add(Py_ssize_t pos) {
+        if (pos <= kMaxText) words_[pos >> 6] |= std::uint64_t{1} << (pos & 63);
+    }
+    bool has(Py_ssize_t pos) const {
+        return pos <= kMaxText && (words_[pos >> 6] >> (pos & 63)) & 1;
+    }
+    bool empty() const { return !(words_[0] | words_[1] | words_[2] | words_[3]); }
+    void add_from(Py_ssize_t first, Py_ssize_t last) {
+        for (Py_ssize_t p = first; p <= last; ++p) add(p);
+    }
+    template <class F>
+    void each(F&& f) const {
+        for (int w = 0; w < 4; ++w)
+            for (std::uint64_t bits = words_[w]; bits; bits &= bits - 1)
+                f(static_cast<Py_ssize_t>(w * 64 + std::countr_zero(bits)));
+    }
+    Py_ssize_t first() const {
+        for (int w = 0; w < 4; ++w)
+            if (words_[w]) return w * 64 + std::countr_zero(words_[w]);
+        return -1;
+    }
+
+private:
+    std::uint64_t words_[4] = {0, 0, 0, 0};
+};
+
+// strptime's alternations for the numeric directives, in the subset of
+// regular-expression syntax they use: literal characters, ASCII classes
+// [xy] and [x-y], and \d (any decimal digit).
+constexpr const char* kAltD[] = {"3[0-1]", "[1-2]\\d", "0[1-9]", "[1-9]", " [1-9]", nullptr};
+constexpr const char* kAltF[] = {"[0-9]", "[0-9][0-9]", "[0-9][0-9][0-9]", "[0-9][0-9][0-9][0-9]",
+                                 "[0-9][0-9][0-9][0-9][0-9]", "[0-9][0-9][0-9][0-9][0-9][0-9]",
+                                 nullptr};
+constexpr const char* kAltH[] = {"2[0-3]", "[0-1]\\d", "\\d", nullptr};
+constexpr const char* kAltI[] = {"1[0-2]", "0[1-9]", "[1-9]", nullptr};
+constexpr const char* kAltY[] = {"\\d\\d\\d\\d", nullptr};
+constexpr const char* kAltJ[] = {"36[0-6]", "3[0-5]\\d", "[1-2]\\d\\d", "0[1-9]\\d",
+                                 "00[1-9]", "[1-9]\\d", "0[1-9]", "[1-9]", nullptr};
+constexpr const char* kAltM[] = {"1[0-2]", "0[1-9]", "[1-9]", nullptr};
+constexpr const char* kAltMinute[] = {"[0-5]\\d", "\\d", nullptr};
+constexpr const char* kAltS[] = {"6[0-1]", "[0-5]\\d", "\\d", nullptr};
+constexpr const char* kAltU[] = {"5[0-3]", "[0-4]\\d", "\\d", nullptr};
+constexpr const char* kAltW[] = {"[0-6]", nullptr};
+constexpr const char* kAltWeekdayIso[] = {"[1-7]", nullptr};
+constexpr const char* kAltV[] = {"5[0-3]", "0[1-9]", "[1-4]\\d", "\\d", nullptr};
+constexpr const char* kAltShortYear[] = {"\\d\\d", nullptr};
+constexpr const char* kAltPercent[] = {"%", nullptr};
+
+const char* const* numeric_alternatives(char directive) {
+    switch (directive) {
+        case 'd': return kAltD;
+        case 'f': return kAltF;
+        case 'H': return kAltH;
+        case 'I': return kAltI;
+        case 'G': case 'Y': return kAltY;
+        case 'j': return kAltJ;
+        case 'm': return kAltM;
+        case 'M': return kAltMinute;
+        case 'S': return kAltS;
+        case 'U': case 'W': return kAltU;
+        case 'w': return kAltW;
+        case 'u': return kAltWeekdayIso;
+        case 'V': return kAltV;
+        case 'y': return kAltShortYear;
+        case '%': return kAltPercent;
+        default: return nullptr;
+    }
+}
+
+// Directives whose text depends on the locale or the time zone.
+bool locale_directive(char directive) {
+    switch (directive) {
+        case 'a': case 'A': case 'b': case 'B': case 'p': case 'Z': case 'c': case 'x': case 'X':
+            return true;
+        default:
+            return false;
+    }
+}
+
+// End of one alternative matched at `pos`, or -1.
+Py_ssize_t match_alternative(const TextView& t, Py_ssize_t pos, const char* alt) {
+    while (*alt) {
+        if (alt[0] == '\\') {  // \d
+            if (!t.digit(pos)) return -1;
+            alt += 2;
+        } else if (alt[0] == '[') {  // [x-y] or [xy]
+            const bool range = alt[2] == '-';
+            const bool ok = range ? t.in(pos, alt[1], alt[3])
+                                  : (t.at(pos) == static_cast<Py_UCS4>(alt[1]) ||
+                                     t.at(pos) == static_cast<Py_UCS4>(alt[2]));
+            if (!ok) return -1;
+            alt += range ? 5 : 4;
+        } else {
+            if (t.at(pos) != static_cast<Py_UCS4>(*alt)) return -1;
+            ++alt;
+        }
+        ++pos;
+    }
+    return pos;
+}
+
+// %z: [+-]\d\d:?[0-5]\d(:?[0-5]\d(\.\d{1,6})?)? or a case-sensitive Z.
+void match_offset(const TextView& t, Py_ssize_t p, Positions& out) {
+    if (t.at(p) == 'Z') out.add(p + 1);
+    if ((t.at(p) != '+' && t.at(p) != '-') || !t.digit(p + 1) || !t.digit(p + 2)) return;
+    auto minutes = [&t](Py_ssize_t q, auto&& then) {  // :?[0-5]\d
+        for (Py_ssize_t r : {q, t.at(q) == ':' ? q + 1 : Py_ssize_t{-1}})
+            if (r >= 0 && t.in(r, '0', '5') && t.digit(r + 1)) then(r + 2);
+    };
+    minutes(p + 3, [&](Py_ssize_t e) {
+        out.add(e);
+        minutes(e, [&](Py_ssize_t g) {
+            out.add(g);
+            if (t.at(g) != '.') return;
+            for (Py_ssize_t k = g + 1; k <= g + 6 && t.digit(k); ++k) out.add(k + 1);
+        });
+    });
+}
+
+bool ascii_letter(Py_UCS4 c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+
+// A literal format character against a text character, case-insensitively
+// and, for non-ASCII text, permissively.
+bool literal_matches(char f, Py_UCS4 c) {
+    if (c == static_cast<Py_UCS4>(static_cast<unsigned char>(f))) return true;
+    if (!ascii_letter(static_cast<Py_UCS4>(f))) return false;
+    if (c >= 0x80) return c != TextView::kPastEnd;
+    return ascii_letter(c) && (c | 0x20) == (static_cast<Py_UCS4>(f) | 0x20);
+}
+
+// White space as strptime's \s sees it in the format (ASCII formats only).
+bool format_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f); }
+
+// false when strptime(text, fmt) certainly fails; `fmt` is ASCII.
+bool may_parse(const TextView& t, const char* fmt, Py_ssize_t flen) {
+    if (t.n > Positions::kMaxText) return true;
+    Positions reach;
+    reach.add(0);
+    for (Py_ssize_t i = 0; i < flen && !reach.empty();) {
+        Positions next;
+        const char c = fmt[i];
+        if (c == '%') {
+            if (i + 1 >= flen) return false;  // stray %
+            const char directive = fmt[i + 1];
+            i += 2;
+            if (locale_directive(directive)) {
+                next.add_from(reach.first(), t.n);
+            } else if (directive == 'z') {
+                reach.each([&](Py_ssize_t p) { match_offset(t, p, next); });
+            } else if (const char* const* alts = numeric_alternatives(directive)) {
+                reach.each([&](Py_ssize_t p) {
+                    for (const char* const* a = alts; *a; ++a) {
+                        const Py_ssize_t e = match_alternative(t, p, *a);
+                        if (e >= 0) next.add(e);
+                    }
+                });
+            } else {
+                return false;  // a bad directive
+            }
+        } else if (format_space(c)) {
+            while (i < flen && format_space(fmt[i])) ++i;
+            reach.each([&](Py_ssize_t p) {
+                for (Py_ssize_t q = p; t.space(q); ++q) next.add(q + 1);
+            });
+        } else {
+            ++i;
+            reach.each([&](Py_ssize_t p) {
+                if (p < t.n && literal_matches(c, t.at(p))) next.add(p + 1);
+            });
+        }
+        reach = next;
+    }
+    return reach.has(t.n);
+}
+
+bool may_parse(PyObject* text, PyObject* fmt) {
+    if (!PyUnicode_IS_ASCII(fmt)) return true;
+    return may_parse(TextView(text), reinterpret_cast<const char*>(PyUnicode_DATA(fmt)),
+                     PyUnicode_GET_LENGTH(fmt));
+}
+
+// ---------------------------------------------------------------------------
 // DateFormatFinder
 
 struct Finder {
@@ -384,6 +609,14 @@ Ref class_attr(reru::Name& name) {
     return reru::attr(reinterpret_cast<PyObject*>(finder_type), name);
 }
 
+// True when every item of the list is an exact str.
+bool all_exact_str(PyObject* list) {
+    if (!PyList_CheckExact(list)) return false;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i)
+        if (!PyUnicode_CheckExact(PyList_GET_ITEM(list, i))) return false;
+    return true;
+}
+
 // The separator variants of the date and stand-alone formats: every entry
 // as it stands, then each of its variants not yet in the list.
 Ref precompute_formats(Finder* self) {
@@ -395,17 +628,30 @@ Ref precompute_formats(Finder* self) {
     if (nsep < 0) return Ref();
     Ref result = Ref::steal(PyList_New(0));
     if (!result) return Ref();
+    // With nothing but exact strings, a set answers "already in the list?"
+    // exactly as the list's equality scan would, in constant time.
+    Ref members;
+    if (all_exact_str(combined.get()) && all_exact_str(self->separators) &&
+        PyUnicode_CheckExact(self->old_sep)) {
+        members = Ref::steal(PySet_New(nullptr));
+        if (!members) return Ref();
+    }
+    auto append = [&](PyObject* item) {
+        return PyList_Append(result.get(), item) == 0 &&
+               (!members || PySet_Add(members.get(), item) == 0);
+    };
     for (Py_ssize_t i = 0; i < n; ++i) {
         Ref entry = Ref::steal(PySequence_GetItem(combined.get(), i));
-        if (!entry || PyList_Append(result.get(), entry.get()) != 0) return Ref();
+        if (!entry || !append(entry.get())) return Ref();
         for (Py_ssize_t j = 0; j < nsep; ++j) {
             Ref sep = Ref::steal(PySequence_GetItem(self->separators, j));
             if (!sep) return Ref();
             Ref variant = call_replace(entry.get(), self->old_sep, sep.get());
             if (!variant) return Ref();
-            const int present = PySequence_Contains(result.get(), variant.get());
+            const int present = members ? PySet_Contains(members.get(), variant.get())
+                                        : PySequence_Contains(result.get(), variant.get());
             if (present < 0) return Ref();
-            if (!present && PyList_Append(result.get(), variant.get()) != 0) return Ref();
+            if (!present && !append(variant.get())) return Ref();
         }
     }
     return result;
@@ -425,6 +671,11 @@ bool check_encodable(PyObject* text) {
 int attempt(PyObject* text, PyObject* fmt) {
     Ref cls = reru::global(guard.dict, n_py_datetime);
     if (!cls) return -1;
+    // The pre-check knows the genuine strptime only; a replacement class
+    // gets every call.
+    if (cls.get() == reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) &&
+        PyUnicode_CheckExact(text) && PyUnicode_CheckExact(fmt) && !may_parse(text, fmt))
+        return 0;
     Ref strptime = reru::attr(cls.get(), n_strptime);
     if (!strptime) return -1;
     PyObject* args[] = {text, fmt};
