@@ -7,3 +7,4 @@
 #include "reru/function.hpp"
 #include "reru/module.hpp"
 #include "reru/types.hpp"
+#include "reru/text.hpp"
