@@ -11,6 +11,8 @@
 
 #include <array>
 #include <bit>
+#include <clocale>
+#include <cstring>
 #include <cstdint>
 #include <span>
 
@@ -327,7 +329,11 @@ struct TextView {
     Py_UCS4 at(Py_ssize_t i) const {
         return i < n ? PyUnicode_READ(kind, data, i) : kPastEnd;
     }
-    bool digit(Py_ssize_t i) const { return i < n && Py_UNICODE_ISDECIMAL(at(i)); }
+    bool digit(Py_ssize_t i) const {
+        if (i >= n) return false;
+        const Py_UCS4 c = at(i);
+        return c < 0x80 ? c - '0' < 10 : Py_UNICODE_ISDECIMAL(c);
+    }
     bool space(Py_ssize_t i) const { return i < n && Py_UNICODE_ISSPACE(at(i)); }
     bool in(Py_ssize_t i, char lo, char hi) const {
         const Py_UCS4 c = at(i);
@@ -421,6 +427,34 @@ bool locale_directive(char directive) {
     }
 }
 
+// The names strptime accepts (case-insensitively) for the name directives
+// while LC_TIME is the C locale, which is where the interpreter leaves it
+// unless a program sets another. In any other locale these directives
+// accept anything.
+constexpr const char* kFullWeekdays[] = {"monday", "tuesday", "wednesday", "thursday",
+                                         "friday", "saturday", "sunday", nullptr};
+constexpr const char* kShortWeekdays[] = {"mon", "tue", "wed", "thu", "fri", "sat", "sun", nullptr};
+constexpr const char* kFullMonths[] = {"january", "february", "march",     "april",
+                                       "may",     "june",     "july",      "august",
+                                       "september", "october", "november", "december", nullptr};
+constexpr const char* kShortMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                        "jul", "aug", "sep", "oct", "nov", "dec", nullptr};
+constexpr const char* kAmPm[] = {"am", "pm", nullptr};
+
+const char* const* c_locale_names(char directive) {
+    const char* current = std::setlocale(LC_TIME, nullptr);
+    if (current == nullptr || (std::strcmp(current, "C") != 0 && std::strcmp(current, "POSIX") != 0))
+        return nullptr;
+    switch (directive) {
+        case 'A': return kFullWeekdays;
+        case 'a': return kShortWeekdays;
+        case 'B': return kFullMonths;
+        case 'b': return kShortMonths;
+        case 'p': return kAmPm;
+        default: return nullptr;
+    }
+}
+
 // End of one alternative matched at `pos`, or -1.
 Py_ssize_t match_alternative(const TextView& t, Py_ssize_t pos, const char* alt) {
     while (*alt) {
@@ -472,6 +506,13 @@ bool literal_matches(char f, Py_UCS4 c) {
     return ascii_letter(c) && (c | 0x20) == (static_cast<Py_UCS4>(f) | 0x20);
 }
 
+// End of `name` matched at `pos` letter by letter, or -1.
+Py_ssize_t match_name(const TextView& t, Py_ssize_t pos, const char* name) {
+    for (; *name; ++name, ++pos)
+        if (pos >= t.n || !literal_matches(*name, t.at(pos))) return -1;
+    return pos;
+}
+
 // White space as strptime's \s sees it in the format (ASCII formats only).
 bool format_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f); }
 
@@ -487,7 +528,14 @@ bool may_parse(const TextView& t, const char* fmt, Py_ssize_t flen) {
             if (i + 1 >= flen) return false;  // stray %
             const char directive = fmt[i + 1];
             i += 2;
-            if (locale_directive(directive)) {
+            if (const char* const* names = c_locale_names(directive)) {
+                reach.each([&](Py_ssize_t p) {
+                    for (const char* const* name = names; *name; ++name) {
+                        const Py_ssize_t e = match_name(t, p, *name);
+                        if (e >= 0) next.add(e);
+                    }
+                });
+            } else if (locale_directive(directive)) {
                 next.add_from(reach.first(), t.n);
             } else if (directive == 'z') {
                 reach.each([&](Py_ssize_t p) { match_offset(t, p, next); });
@@ -643,6 +691,13 @@ Ref precompute_formats(Finder* self) {
     for (Py_ssize_t i = 0; i < n; ++i) {
         Ref entry = Ref::steal(PySequence_GetItem(combined.get(), i));
         if (!entry || !append(entry.get())) return Ref();
+        // Without old_sep in it, every variant equals the entry just added.
+        if (members && PyUnicode_GET_LENGTH(self->old_sep) > 0) {
+            const Py_ssize_t at = PyUnicode_Find(entry.get(), self->old_sep, 0,
+                                                 PyUnicode_GET_LENGTH(entry.get()), 1);
+            if (at == -2) return Ref();
+            if (at == -1) continue;
+        }
         for (Py_ssize_t j = 0; j < nsep; ++j) {
             Ref sep = Ref::steal(PySequence_GetItem(self->separators, j));
             if (!sep) return Ref();
