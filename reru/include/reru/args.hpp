@@ -8,7 +8,6 @@
 #include "ref.hpp"
 
 #include <cstddef>
-#include <vector>
 
 namespace reru {
 
@@ -127,14 +126,23 @@ inline bool parse_tuple(const Signature& sig, PyObject* args, PyObject* kwds, Py
     if (nkw == 0) return parse(sig, positional, nargs, nullptr, out);
     Ref kwnames = Ref::steal(PyTuple_New(nkw));
     if (!kwnames) return false;
-    std::vector<PyObject*> flat(positional, positional + nargs);
+    PyObject* local[8];
+    PyObject** flat = nargs + nkw <= 8 ? local
+                                       : PyMem_New(PyObject*, static_cast<size_t>(nargs + nkw));
+    if (flat == nullptr) {
+        PyErr_NoMemory();
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) flat[i] = positional[i];
     Py_ssize_t pos = 0, k = 0;
     PyObject *key, *value;
     while (PyDict_Next(kwds, &pos, &key, &value)) {
-        PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
-        flat.push_back(value);
+        PyTuple_SET_ITEM(kwnames.get(), k, Py_NewRef(key));
+        flat[nargs + k++] = value;
     }
-    return parse(sig, flat.data(), nargs, kwnames.get(), out);
+    const bool parsed = parse(sig, flat, nargs, kwnames.get(), out);
+    if (flat != local) PyMem_Free(flat);
+    return parsed;
 }
 
 // For functions without parameters.
