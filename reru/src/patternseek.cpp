@@ -14,7 +14,9 @@
 #include <clocale>
 #include <cstring>
 #include <cstdint>
+#include <new>
 #include <span>
+#include <string_view>
 
 using reru::Ref;
 
@@ -657,12 +659,109 @@ Ref class_attr(reru::Name& name) {
     return reru::attr(reinterpret_cast<PyObject*>(finder_type), name);
 }
 
-// True when every item of the list is an exact str.
-bool all_exact_str(PyObject* list) {
+// True when every item of the list is an exact ASCII str.
+bool all_ascii_str(PyObject* list) {
     if (!PyList_CheckExact(list)) return false;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i)
-        if (!PyUnicode_CheckExact(PyList_GET_ITEM(list, i))) return false;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        PyObject* item = PyList_GET_ITEM(list, i);
+        if (!PyUnicode_CheckExact(item) || !PyUnicode_IS_ASCII(item)) return false;
+    }
     return true;
+}
+
+std::string_view ascii_view(PyObject* s) {
+    return {reinterpret_cast<const char*>(PyUnicode_DATA(s)),
+            static_cast<std::size_t>(PyUnicode_GET_LENGTH(s))};
+}
+
+// A set of byte strings with room for a fixed number of entries, for the
+// variant computation below: insert() answers whether the text was new.
+class TextSet {
+public:
+    static constexpr std::size_t kSlots = 1024;        // at most half full
+    static constexpr std::size_t kArena = 32 * 1024;   // bytes of text
+
+    // False when the set is full (the caller then takes the general path).
+    bool insert(std::string_view text, bool& added) {
+        std::uint64_t h = 1469598103934665603ULL;
+        for (unsigned char c : text) h = (h ^ c) * 1099511628211ULL;
+        for (std::size_t i = h & (kSlots - 1);; i = (i + 1) & (kSlots - 1)) {
+            Slot& slot = slots_[i];
+            if (slot.size == 0) {
+                if (count_ * 2 >= kSlots || used_ + text.size() > kArena) return false;
+                std::memcpy(arena_ + used_, text.data(), text.size());
+                slot = {static_cast<std::uint32_t>(used_), static_cast<std::uint32_t>(text.size() + 1)};
+                used_ += text.size();
+                ++count_;
+                added = true;
+                return true;
+            }
+            if (slot.size == text.size() + 1 && std::memcmp(arena_ + slot.offset, text.data(), text.size()) == 0) {
+                added = false;
+                return true;
+            }
+        }
+    }
+
+private:
+    struct Slot {
+        std::uint32_t offset;
+        std::uint32_t size;  // length + 1; 0 marks a free slot
+    };
+    Slot slots_[kSlots] = {};
+    char arena_[kArena];
+    std::size_t used_ = 0;
+    std::size_t count_ = 0;
+};
+
+// `text` with every occurrence of `old` (non-empty) replaced by `sep`, into
+// `out`; false when it does not fit.
+bool replace_into(std::string_view text, std::string_view old, std::string_view sep, char* out,
+                  std::size_t capacity, std::size_t& size) {
+    size = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const bool hit = text.compare(i, old.size(), old) == 0;
+        const std::string_view piece = hit ? sep : text.substr(i, 1);
+        if (size + piece.size() > capacity) return false;
+        std::memcpy(out + size, piece.data(), piece.size());
+        size += piece.size();
+        i += hit ? old.size() : 1;
+    }
+    return true;
+}
+
+// The variant computation on bytes, for exact ASCII strings (the case of
+// every finder built by __init__): only the variants that are added become
+// str objects. Returns NULL without an error set when the texts do not fit
+// its fixed storage.
+Ref precompute_ascii(PyObject* combined, PyObject* separators, PyObject* old_sep) {
+    auto* seen = static_cast<TextSet*>(PyMem_Malloc(sizeof(TextSet)));
+    if (seen == nullptr) return Ref::steal(PyErr_NoMemory());
+    new (seen) TextSet();
+    Ref result = Ref::steal(PyList_New(0));
+    const std::string_view old = ascii_view(old_sep);
+    bool fits = true;
+    for (Py_ssize_t i = 0; result && fits && i < PyList_GET_SIZE(combined); ++i) {
+        PyObject* entry = PyList_GET_ITEM(combined, i);
+        const std::string_view text = ascii_view(entry);
+        bool added;
+        fits = seen->insert(text, added);
+        if (fits && PyList_Append(result.get(), entry) != 0) result.reset();
+        // Without old_sep in it, every variant equals the entry just added.
+        if (!result || !fits || text.find(old) == std::string_view::npos) continue;
+        for (Py_ssize_t j = 0; result && fits && j < PyList_GET_SIZE(separators); ++j) {
+            char buffer[512];
+            std::size_t size;
+            fits = replace_into(text, old, ascii_view(PyList_GET_ITEM(separators, j)), buffer,
+                                sizeof buffer, size) &&
+                   seen->insert({buffer, size}, added);
+            if (!fits || !added) continue;
+            Ref variant = Ref::steal(PyUnicode_FromStringAndSize(buffer, static_cast<Py_ssize_t>(size)));
+            if (!variant || PyList_Append(result.get(), variant.get()) != 0) result.reset();
+        }
+    }
+    PyMem_Free(seen);
+    return fits ? result : Ref();
 }
 
 // The separator variants of the date and stand-alone formats: every entry
@@ -670,43 +769,29 @@ bool all_exact_str(PyObject* list) {
 Ref precompute_formats(Finder* self) {
     Ref combined = Ref::steal(PyNumber_Add(self->date_formats, self->unique_formats));
     if (!combined) return Ref();
+    if (all_ascii_str(combined.get()) && all_ascii_str(self->separators) &&
+        PyUnicode_CheckExact(self->old_sep) && PyUnicode_IS_ASCII(self->old_sep) &&
+        PyUnicode_GET_LENGTH(self->old_sep) > 0) {
+        Ref fast = precompute_ascii(combined.get(), self->separators, self->old_sep);
+        if (fast || PyErr_Occurred()) return fast;
+    }
     const Py_ssize_t n = PyObject_Length(combined.get());
     if (n < 0) return Ref();
     const Py_ssize_t nsep = PyObject_Length(self->separators);
     if (nsep < 0) return Ref();
     Ref result = Ref::steal(PyList_New(0));
     if (!result) return Ref();
-    // With nothing but exact strings, a set answers "already in the list?"
-    // exactly as the list's equality scan would, in constant time.
-    Ref members;
-    if (all_exact_str(combined.get()) && all_exact_str(self->separators) &&
-        PyUnicode_CheckExact(self->old_sep)) {
-        members = Ref::steal(PySet_New(nullptr));
-        if (!members) return Ref();
-    }
-    auto append = [&](PyObject* item) {
-        return PyList_Append(result.get(), item) == 0 &&
-               (!members || PySet_Add(members.get(), item) == 0);
-    };
     for (Py_ssize_t i = 0; i < n; ++i) {
         Ref entry = Ref::steal(PySequence_GetItem(combined.get(), i));
-        if (!entry || !append(entry.get())) return Ref();
-        // Without old_sep in it, every variant equals the entry just added.
-        if (members && PyUnicode_GET_LENGTH(self->old_sep) > 0) {
-            const Py_ssize_t at = PyUnicode_Find(entry.get(), self->old_sep, 0,
-                                                 PyUnicode_GET_LENGTH(entry.get()), 1);
-            if (at == -2) return Ref();
-            if (at == -1) continue;
-        }
+        if (!entry || PyList_Append(result.get(), entry.get()) != 0) return Ref();
         for (Py_ssize_t j = 0; j < nsep; ++j) {
             Ref sep = Ref::steal(PySequence_GetItem(self->separators, j));
             if (!sep) return Ref();
             Ref variant = call_replace(entry.get(), self->old_sep, sep.get());
             if (!variant) return Ref();
-            const int present = members ? PySet_Contains(members.get(), variant.get())
-                                        : PySequence_Contains(result.get(), variant.get());
+            const int present = PySequence_Contains(result.get(), variant.get());
             if (present < 0) return Ref();
-            if (!present && !append(variant.get())) return Ref();
+            if (!present && PyList_Append(result.get(), variant.get()) != 0) return Ref();
         }
     }
     return result;
