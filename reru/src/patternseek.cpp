@@ -805,17 +805,20 @@ bool check_encodable(PyObject* text) {
     return Ref::steal(PyObject_CallMethodNoArgs(text, n_encode.get())) ? true : false;
 }
 
+// The pre-check knows the genuine strptime only; a replacement class gets
+// every call.
+bool precheck_applies(PyObject* cls, PyObject* text, PyObject* fmt) {
+    return cls == reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) &&
+           PyUnicode_CheckExact(text) && PyUnicode_CheckExact(fmt);
+}
+
 // One strptime attempt: 1 when `fmt` parses `text` (the format is then added
 // to historical_formats), 0 when strptime raised ValueError, -1 on any
 // other error.
 int attempt(PyObject* text, PyObject* fmt) {
     Ref cls = reru::global(guard.dict, n_py_datetime);
     if (!cls) return -1;
-    // The pre-check knows the genuine strptime only; a replacement class
-    // gets every call.
-    if (cls.get() == reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) &&
-        PyUnicode_CheckExact(text) && PyUnicode_CheckExact(fmt) && !may_parse(text, fmt))
-        return 0;
+    if (precheck_applies(cls.get(), text, fmt) && !may_parse(text, fmt)) return 0;
     Ref strptime = reru::attr(cls.get(), n_strptime);
     if (!strptime) return -1;
     PyObject* args[] = {text, fmt};
@@ -932,6 +935,38 @@ bool require_list(PyObject* field) {
     return false;
 }
 
+// The stage-2 candidate `date_format.replace(old_sep, sep) + " " +
+// time_format` as bytes, when all of them are exact ASCII strings.
+bool combined_bytes(Finder* self, PyObject* date_format, PyObject* sep, PyObject* time_format,
+                    char* out, std::size_t capacity, std::size_t& size) {
+    for (PyObject* s : {date_format, sep, time_format, self->old_sep})
+        if (!PyUnicode_CheckExact(s) || !PyUnicode_IS_ASCII(s)) return false;
+    const std::string_view old = ascii_view(self->old_sep), tail = ascii_view(time_format);
+    if (old.empty() ||
+        !replace_into(ascii_view(date_format), old, ascii_view(sep), out, capacity, size) ||
+        size + 1 + tail.size() > capacity)
+        return false;
+    out[size++] = ' ';
+    std::memcpy(out + size, tail.data(), tail.size());
+    size += tail.size();
+    return true;
+}
+
+// 1 when the pre-check rejects a stage-2 candidate, so that it need not be
+// built at all (a rejected candidate has no other effect in this stage); 0
+// when it must be tried; -1 on error (raised where the attempt would raise).
+int reject_unbuilt(Finder* self, PyObject* text, PyObject* date_format, PyObject* sep,
+                   PyObject* time_format) {
+    if (!check_encodable(text)) return -1;
+    Ref cls = reru::global(guard.dict, n_py_datetime);
+    if (!cls) return -1;
+    if (!precheck_applies(cls.get(), text, date_format)) return 0;
+    char buffer[512];
+    std::size_t size;
+    if (!combined_bytes(self, date_format, sep, time_format, buffer, sizeof buffer, size)) return 0;
+    return may_parse(TextView(text), buffer, static_cast<Py_ssize_t>(size)) ? 0 : 1;
+}
+
 // Stage 2: every date format × time format × separator, in that order.
 Ref search_with_time(Finder* self, PyObject* text) {
     if (!require_list(self->date_formats)) return Ref();
@@ -943,6 +978,10 @@ Ref search_with_time(Finder* self, PyObject* text) {
             if (!require_list(self->separators)) return Ref();
             for (Py_ssize_t s = 0; s < PyList_GET_SIZE(self->separators); ++s) {
                 Ref sep = Ref::borrow(PyList_GET_ITEM(self->separators, s));
+                const int rejected = reject_unbuilt(self, text, date_format.get(), sep.get(),
+                                                    time_format.get());
+                if (rejected < 0) return Ref();
+                if (rejected) continue;
                 Ref candidate = combine(self, date_format.get(), sep.get(), time_format.get());
                 if (!candidate) return Ref();
                 const int r = attempt_found(text, candidate.get());
