@@ -282,8 +282,14 @@ def bench_scrub_megabyte(report):
 # --- import ------------------------------------------------------------------------
 
 PRELUDE = "import time, re, datetime, os, sys\n"
-IMPORT_ALL = PRELUDE + "t0 = time.perf_counter()\n" + "".join(
-    f"import {m}\n" for m in MODULES) + "print(time.perf_counter() - t0)\n"
+# Prints the whole import's time, then each module's share, in MODULES order.
+IMPORT_ALL = PRELUDE + (
+    "import importlib\n"
+    f"clock = [time.perf_counter()]\n"
+    f"for name in {MODULES!r}:\n"
+    "    importlib.import_module(name)\n"
+    "    clock.append(time.perf_counter())\n"
+    "print(clock[-1] - clock[0], *(b - a for a, b in zip(clock, clock[1:])))\n")
 COMPILE_ONLY = PRELUDE + (
     "from chronvale.reru.pyd import Compiled\n"
     "sources = list(Compiled.regex_patterns.values())\n"
@@ -298,24 +304,31 @@ COMPILE_ONLY = PRELUDE + (
 def in_subprocess(code):
     out = subprocess.run([sys.executable, "-I", "-c", code], capture_output=True, text=True,
                          check=True)
-    return float(out.stdout.strip())
+    return [float(x) for x in out.stdout.split()]
 
 
-def bench_import(report):
-    runs = {"import of the seven modules": [], "re.compile of the 14 Compiled sources": []}
-    codes = [IMPORT_ALL, COMPILE_ONLY]
-    names = list(runs)
-    for r in range(15):
-        order = [0, 1] if r % 2 == 0 else [1, 0]
-        for i in order:
-            runs[names[i]].append(in_subprocess(codes[i]))
-
-    result = Result(rounds=15)
-    for name, values in runs.items():
+def bench_import(report, rounds=15):
+    whole, compiling, shares = [], [], []
+    for r in range(rounds):
+        if r % 2:
+            compiling += in_subprocess(COMPILE_ONLY)
+        total, *each = in_subprocess(IMPORT_ALL)
+        whole.append(total)
+        shares.append(each)
+        if not r % 2:
+            compiling += in_subprocess(COMPILE_ONLY)
+    result = Result(rounds=rounds)
+    names = ["import of the seven modules", "re.compile of the 14 Compiled sources"]
+    for name, values in zip(names, (whole, compiling)):
         result.times[name] = statistics.median(values)
-        result.ratios[name] = statistics.median(a / b for a, b in zip(values, runs[names[0]]))
+        result.ratios[name] = statistics.median(a / b for a, b in zip(values, whole))
     entry = report.case("import, each in a fresh interpreter", result, unit="",
                         note="re, datetime, os and sys imported beforehand on both sides")
+    entry["per_module_seconds"] = {m: statistics.median(s[i] for s in shares)
+                                   for i, m in enumerate(MODULES)}
+    print("  of which, median per module in this order (zonebook is loaded before Compiled):")
+    for module, seconds in entry["per_module_seconds"].items():
+        print(f"    {module:44} {_seconds(seconds):>10}")
     report.target(entry, "import of all seven modules / compiling the 14 sources with re",
                   1 / result.ratios[names[1]], 1.2, False)
 
