@@ -1,0 +1,312 @@
+"""The native format finder against the plain Python model in benchmarks/.
+
+Answers, exceptions, each finder's failure memory and the class caches must
+be the same, search after search; and a finder whose only candidate is one
+format must accept a text exactly when strptime does, whatever shortcut it
+takes to reject candidates early.
+"""
+import calendar
+import datetime
+import pathlib
+import re
+import sys
+import time
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "benchmarks"))
+
+import corpus  # noqa: E402
+import plain_models  # noqa: E402
+from plain_models import PlainFinder  # noqa: E402
+
+from chronvale.reru.pyd.zududized import patternseek  # noqa: E402
+from chronvale.reru.pyd.zududized.patternseek import DateFormatFinder, dFormats  # noqa: E402
+
+CATALOGUE = dFormats()
+DATES, TIMES, UNIQUE = CATALOGUE.Dates(), CATALOGUE.Times(), CATALOGUE.Unique()
+SEPARATORS = plain_models.SEPARATORS
+COMBINED = [d.replace("/", sep) + " " + t for d in DATES for t in TIMES for sep in SEPARATORS]
+FORMATS = sorted(set(DATES + TIMES + UNIQUE + PlainFinder().precomputed_formats + COMBINED))
+LAYOUTS = sorted(set(corpus.DATE_LAYOUTS + corpus.ONLY_DATE_LAYOUTS + corpus.ISO_LAYOUTS
+                     + [d + " " + t for d in corpus.DATE_LAYOUTS for t in corpus.TIME_LAYOUTS]))
+CANDIDATES = corpus.candidates()
+
+# Names strptime knows in the running locale, and a few it does not.
+LOCALE_NAMES = [n for n in (*calendar.month_name, *calendar.month_abbr, *calendar.day_name,
+                            *calendar.day_abbr, time.strftime("%p", (2000, 1, 1, 9, 0, 0, 0, 1, 0)),
+                            time.strftime("%p", (2000, 1, 1, 21, 0, 0, 0, 1, 0))) if n]
+NAMES = LOCALE_NAMES + ["Sept", "Juli", "Mär", "UTC", "GMT", "EST", "th", "of", "Q3", "W07"]
+NAME_RE = re.compile("|".join(sorted(map(re.escape, NAMES), key=len, reverse=True)), re.IGNORECASE)
+SPACES = [" ", "  ", "\t", " \t ", "\n", "\u3000", "\xa0", "\u2009"]
+# Letters that match other letters under re.IGNORECASE (long s, Kelvin sign, dotless and dotted i).
+LOOKALIKES = {"s": "\u017f", "k": "\u212a", "i": "\u0131", "I": "\u0130"}
+SUFFIXES = ["Z", "z", "+05:30", "-0800", "+0000", " UTC", " GMT", " +01:00", ".5", " PM"]
+INSERTS = list("0123456789:/-., ZTaP+") + ["\u0661", "\uff15", "\x00"]
+ZONES = [None, None, datetime.timezone.utc, datetime.timezone(datetime.timedelta(hours=5, minutes=30)),
+         datetime.timezone(-datetime.timedelta(hours=8))]
+
+# --- mutations of a rendered date string ---------------------------------------------
+
+
+def _replace_at(text, i, new, width=1):
+    return text[:i] + new + text[i + width:]
+
+
+# Changes strptime often forgives come more often than the ones it never does.
+KINDS = ["case", "case", "space", "space", "digit", "digit", "name", "name", "pad", "pad",
+         "unpad", "unpad", "lookalike", "drop", "insert", "suffix"]
+DIGIT_RUN = re.compile(r"\d{2,}")
+
+
+@st.composite
+def mutated(draw, text):
+    """`text` with zero to three small changes of the kinds people and other
+    programs introduce: case, white space, digits of other scripts, shorter
+    numbers, a dropped or extra character, other names, padding and zone
+    suffixes."""
+    for _ in range(draw(st.sampled_from([0, 1, 1, 2, 3]))):
+        kind = draw(st.sampled_from(KINDS))
+        at = draw(st.integers(0, max(len(text) - 1, 0)))
+        if kind == "case":
+            text = draw(st.sampled_from([str.upper, str.lower, str.swapcase, str.title]))(text)
+        elif kind == "space" and " " in text:
+            at = text.index(" ", min(at, text.rindex(" ")))
+            text = _replace_at(text, at, draw(st.sampled_from(SPACES)))
+        elif kind == "digit" and any(c.isdigit() for c in text):
+            at = next(i for i in [*range(at, len(text)), *range(at)] if text[i].isdigit())
+            base = draw(st.sampled_from([0x660, 0x966, 0xFF10]))
+            text = _replace_at(text, at, chr(base + int(text[at])))
+        elif kind == "unpad" and DIGIT_RUN.search(text):
+            runs = list(DIGIT_RUN.finditer(text))
+            run = runs[at % len(runs)]
+            text = _replace_at(text, draw(st.integers(run.start(), run.end() - 1)), "")
+        elif kind == "drop" and text:
+            text = _replace_at(text, at, "")
+        elif kind == "insert":
+            text = text[:at] + draw(st.sampled_from(INSERTS)) + text[at:]
+        elif kind == "name":
+            name = draw(st.sampled_from(NAMES))
+            name = draw(st.sampled_from([name, name.lower(), name.upper()]))
+            found = NAME_RE.search(text)
+            text = (text[:found.start()] + name + text[found.end():]) if found else text + " " + name
+        elif kind == "pad":
+            text = draw(st.sampled_from(SPACES)) + text if draw(st.booleans()) else text + " "
+        elif kind == "suffix":
+            text += draw(st.sampled_from(SUFFIXES))
+        elif kind == "lookalike":
+            spots = [i for i, c in enumerate(text) if c in LOOKALIKES]
+            if spots:
+                i = spots[at % len(spots)]
+                text = _replace_at(text, i, LOOKALIKES[text[i]])
+    return text
+
+
+zones = st.sampled_from(ZONES)
+moments = st.one_of(
+    st.datetimes(datetime.datetime(1900, 1, 1), datetime.datetime(2100, 1, 1), timezones=zones),
+    st.datetimes(min_value=datetime.datetime(1, 1, 1), timezones=zones))
+
+
+@st.composite
+def rendered(draw, layouts):
+    """A random moment written with one of `layouts` by strftime, then mutated."""
+    layout = draw(st.sampled_from(layouts))
+    return layout, draw(mutated(draw(moments).strftime(layout)))
+
+
+date_like = st.one_of(st.sampled_from(CANDIDATES),
+                      rendered(LAYOUTS).map(lambda pair: pair[1]),
+                      rendered(FORMATS).map(lambda pair: pair[1]))
+
+
+# --- running both finders ---------------------------------------------------------------
+
+
+@pytest.fixture(autouse=True)
+def empty_caches():
+    DateFormatFinder.clear_cache()
+    PlainFinder.clear_cache()
+    yield
+    DateFormatFinder.clear_cache()
+    PlainFinder.clear_cache()
+
+
+@pytest.fixture(scope="module", autouse=True)
+def roomy_re_cache():
+    # Only the cost of a failing search with a time of day changes.
+    with plain_models.roomy_re_cache():
+        yield
+
+
+def outcome(finder, text):
+    try:
+        return ("found", finder.search(text))
+    except Exception as error:  # compared with the model's, type and text
+        return (type(error), str(error))
+
+
+def seen(native):
+    return native.__reduce__()[2][4]
+
+
+def assert_same_search(native, model, text):
+    assert outcome(native, text) == outcome(model, text), text
+    assert seen(native) == model.seen_formats, text
+    assert list(DateFormatFinder.successful_formats.items()) == \
+        list(PlainFinder.successful_formats.items()), text
+    assert DateFormatFinder.historical_formats == PlainFinder.historical_formats, text
+
+
+def clear_both():
+    DateFormatFinder.clear_cache()
+    PlainFinder.clear_cache()
+
+
+class TrivialDatetime(datetime.datetime):
+    pass
+
+
+class BracketDatetime(datetime.datetime):
+    """Also reads a date written inside angle brackets: strptime rules that
+    no early rejection of candidates can know about."""
+
+    @classmethod
+    def strptime(cls, text, fmt):
+        if text.startswith("<") and text.endswith(">"):
+            text = text[1:-1]
+        return super().strptime(text, fmt)
+
+
+@pytest.fixture(params=[datetime.datetime, TrivialDatetime, BracketDatetime],
+                ids=["datetime", "trivial subclass", "bracket subclass"])
+def strptime_class(request, monkeypatch):
+    monkeypatch.setattr(patternseek, "py_datetime", request.param)
+    monkeypatch.setattr(plain_models, "py_datetime", request.param)
+    return request.param
+
+
+def test_model_reads_the_same_time_of_day_pattern():
+    assert plain_models.anytime_regex.pattern == patternseek.anytime_regex.pattern
+    assert plain_models.anytime_regex.flags == patternseek.anytime_regex.flags
+
+
+# About sixty strings spread over the corpus candidates, found or not.
+CORPUS_SAMPLE = CANDIDATES[::max(1, len(CANDIDATES) // 60)]
+
+
+@pytest.mark.parametrize("one_finder", [False, True], ids=["new finder each", "one finder"])
+def test_corpus_sample(one_finder, strptime_class):
+    """Strings of the benchmark corpus; on one finder the second pass answers from the cache and the failures of
+    earlier strings stand in `seen_formats`."""
+    texts = CORPUS_SAMPLE if not one_finder else CORPUS_SAMPLE + CORPUS_SAMPLE[::-3]
+    if strptime_class is BracketDatetime:
+        texts = ["<" + t + ">" for t in texts[::3]]
+    native, model = DateFormatFinder(), PlainFinder()
+    for text in texts:
+        if not one_finder:
+            clear_both()
+            native, model = DateFormatFinder(), PlainFinder()
+        assert_same_search(native, model, text)
+
+
+@pytest.mark.parametrize("text", ["01/05/2023", "2023-01-05 10:30:00", "January 5, 2023"])
+def test_stale_cache_entries(text, strptime_class):
+    """A cached format that no longer parses its string is dropped and the search goes on."""
+    for stale in ("%Y", "%H:%M", "%Y Q%q"):
+        clear_both()
+        DateFormatFinder.successful_formats[text] = PlainFinder.successful_formats[text] = stale
+        assert_same_search(DateFormatFinder(), PlainFinder(), text)
+
+
+@pytest.mark.parametrize("text", ["caf\udce9", "10:30 \ud800", "", "\x00", "\u3000"])
+def test_odd_strings(text):
+    native, model = DateFormatFinder(), PlainFinder()
+    assert_same_search(native, model, text)
+    assert_same_search(native, model, text)
+
+
+@settings(max_examples=30, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(texts=st.lists(date_like, min_size=1, max_size=4), repeat=st.booleans(),
+       bracket=st.booleans())
+def test_sequences_of_searches(texts, repeat, bracket, strptime_class):
+    """Several searches on one finder pair, sometimes again from the cache."""
+    clear_both()
+    if bracket and strptime_class is BracketDatetime:
+        texts = ["<" + t + ">" for t in texts]
+    native, model = DateFormatFinder(), PlainFinder()
+    for text in texts + (texts[:1] if repeat else []):
+        assert_same_search(native, model, text)
+
+
+# --- early rejection never refuses what strptime accepts ----------------------------------
+
+
+class NoTimeOfDay:
+    def search(self, text):
+        return None
+
+
+def single_candidate_finder(fmt):
+    finder = DateFormatFinder.__new__(DateFormatFinder)
+    finder.__setstate__(([fmt], None, "/", [], set(), [], [], []))
+    return finder
+
+
+@st.composite
+def format_and_text(draw):
+    """A catalogue format, and a text mostly written with that format (or a
+    neighbour of it) by strftime, then mutated."""
+    fmt = draw(st.sampled_from(FORMATS))
+    writer = fmt if draw(st.integers(0, 3)) else draw(st.sampled_from(FORMATS))
+    return fmt, draw(mutated(draw(moments).strftime(writer)))
+
+
+def as_strptime_decides(fmt, text):
+    """What a single-candidate search must give: the format when strptime
+    parses the text, else the finder's not-found ValueError (any other error
+    of strptime goes through unchanged)."""
+    try:
+        datetime.datetime.strptime(text, fmt)
+    except ValueError:
+        return (ValueError, plain_models.NOT_FOUND)
+    except Exception as error:
+        return (type(error), str(error))
+    return ("found", fmt)
+
+
+@settings(max_examples=1500, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(case=format_and_text())
+def test_one_candidate_accepted_exactly_when_strptime_accepts(case, monkeypatch):
+    fmt, text = case
+    monkeypatch.setattr(patternseek, "anytime_regex", NoTimeOfDay())
+    DateFormatFinder.clear_cache()
+    assert outcome(single_candidate_finder(fmt), text) == as_strptime_decides(fmt, text)
+
+
+@pytest.mark.parametrize("fmt, text", [
+    ("%B %d, %Y", "JANUARY 05, 2023"),
+    ("%B %d, %Y", "augu\u017ft 05, 2023"),
+    ("%d/%m/%Y", "\u0660\u0665/01/2023"),
+    ("%Y-%m-%d", "\u0662\u0660\u0662\u0663-01-05"),
+    ("%m/%d/%y %H:%M", "01/05/23\u300010:30"),
+    ("%m/%d/%y %H:%M", "01/05/23 \t 10:30"),
+    ("%m/%d/%y %H:%M", " 01/05/23 10:30"),
+    ("%m/%d/%Y", "1/5/2023"),
+    ("%d %B %y", "5 january 23"),
+    ("%H:%M:%S.%f%z", "10:30:00.5+05:30"),
+    ("%H:%M:%SZ", "10:30:00z"),
+    ("%m/%d/%Y %I:%M %p", "01/05/2023 09:30 pm"),
+    ("%H:%M:%S.%f", "10:30:00.12345"),
+    ("%m/%d/%Y", "01/05/2023\x00"),
+    ("%A, %B %d, %Y", "thursday, january 5, 2023"),
+    ("%Y Q%q", "2023 Q1"),
+    ("%Y-W%V-%u", "2023-W01-4"),
+    ("%dth of %B %Y", "05TH OF JANUARY 2023"),
+])
+def test_one_candidate_table(fmt, text, monkeypatch):
+    """Texts strptime treats generously, or formats it never accepts."""
+    monkeypatch.setattr(patternseek, "anytime_regex", NoTimeOfDay())
+    assert outcome(single_candidate_finder(fmt), text) == as_strptime_decides(fmt, text)
