@@ -235,11 +235,9 @@ Ref translate_directives(PyObject* fmt) {
 }
 
 PyObject* datetime(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const params[] = {"fmt"};
-    static const reru::Signature sig{"datetime", params, 1, 1};
-    PyObject* fmt;
-    if (!reru::parse(sig, args, nargs, kwnames, &fmt) || !reru::check_str_arg(fmt, "fmt"))
-        return nullptr;
+    static const reru::Unary sig{"datetime", "fmt"};
+    PyObject* fmt = sig.str_arg(args, nargs, kwnames);
+    if (fmt == nullptr) return nullptr;
     Ref translated = translate_directives(fmt);
     if (!translated) return nullptr;
     Ref anchored = Ref::steal(PyUnicode_FromFormat("^%U$", translated.get()));
@@ -366,12 +364,9 @@ void cregexps_dealloc(PyObject* self) {
 
 PyObject* get_time_fragments(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) {
-    static const char* const params[] = {"component"};
-    static const reru::Signature sig{"get_time_fragments", params, 1, 1};
-    PyObject* component;
-    if (!reru::parse(sig, args, nargs, kwnames, &component) ||
-        !reru::check_str_arg(component, "component"))
-        return nullptr;
+    static const reru::Unary sig{"get_time_fragments", "component"};
+    PyObject* component = sig.str_arg(args, nargs, kwnames);
+    if (component == nullptr) return nullptr;
     Ref patterns = Ref::borrow(as_cregexps(self)->fragment_patterns);
     if (!PyDict_CheckExact(patterns.get())) {
         // Cleared by the collector: fails as None.get(component) does.
@@ -506,16 +501,6 @@ bool create_default_regexps() {
     return true;
 }
 
-Ref public_names_list() {
-    Ref names = Ref::steal(PyList_New(0));
-    if (!names) return names;
-    for (const char* name : public_names) {
-        Ref text = str(name);
-        if (!text || PyList_Append(names.get(), text.get()) != 0) return Ref();
-    }
-    return names;
-}
-
 }  // namespace
 
 static bool body(PyObject* module, PyObject* dict) {
@@ -527,7 +512,7 @@ static bool body(PyObject* module, PyObject* dict) {
            define_cregexps(module) && create_default_regexps() &&
            bind(dict, "datetime_regex", global(name_datetime)) &&
            bind(dict, "get_time_fragment", reru::attr(default_regexps, name_get_time_fragments)) &&
-           bind(dict, "__all__", public_names_list());
+           bind(dict, "__all__", reru::str_list(public_names, std::size(public_names)));
 }
 
 RERU_MODULE(Compiled, guard, body)

@@ -244,12 +244,9 @@ Ref replace_row(PyObject* text, PyObject* key) {
 
 PyObject* replace_non_padded_with_padded(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                          PyObject* kwnames) {
-    static const char* const params[] = {"input_format"};
-    static const reru::Signature sig{"replace_non_padded_with_padded", params, 1, 1};
-    PyObject* input_format;
-    if (!reru::parse(sig, args, nargs, kwnames, &input_format) ||
-        !reru::check_str_arg(input_format, "input_format"))
-        return nullptr;
+    static const reru::Unary sig{"replace_non_padded_with_padded", "input_format"};
+    PyObject* input_format = sig.str_arg(args, nargs, kwnames);
+    if (input_format == nullptr) return nullptr;
     Ref result = Ref::borrow(input_format);
     const int r = each(zero_handling_table, [&](PyObject* key) {
         result = replace_row(result.get(), key);
@@ -410,10 +407,9 @@ PyObject* classify(const Text& t) {
 
 PyObject* has_leading_zero(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) {
-    static const char* const params[] = {"input_str"};
-    static const reru::Signature sig{"has_leading_zero", params, 1, 1};
-    PyObject* input_str;
-    if (!reru::parse(sig, args, nargs, kwnames, &input_str)) return nullptr;
+    static const reru::Unary sig{"has_leading_zero", "input_str"};
+    PyObject* input_str = sig.arg(args, nargs, kwnames);
+    if (input_str == nullptr) return nullptr;
     Ref text = Ref::steal(PyObject_Str(input_str));
     if (!text) return nullptr;
     const Text t(text.get());

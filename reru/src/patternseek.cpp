@@ -220,8 +220,7 @@ PyObject* entries_to_list(std::span<const char* const> entries) {
 
 template <std::span<const char* const> DFormats::*Field, const char* Name>
 PyObject* dformats_accessor(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-    static const reru::Signature sig{Name, nullptr, 0, 0};
-    if (!reru::parse(sig, nullptr, nargs, kwnames, nullptr)) return nullptr;
+    if (!reru::no_params(Name, nargs, kwnames)) return nullptr;
     return entries_to_list(reinterpret_cast<DFormats*>(self)->*Field);
 }
 
@@ -235,8 +234,7 @@ const reru::FunctionDef unique_def{kUnique, dformats_accessor<&DFormats::unique_
 // The catalogue holds nothing but the fixed tables, so a copy is simply a
 // new catalogue of the same class.
 PyObject* dformats_reduce(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-    static const reru::Signature sig{"__reduce__", nullptr, 0, 0};
-    if (!reru::parse(sig, nullptr, nargs, kwnames, nullptr)) return nullptr;
+    if (!reru::no_params("__reduce__", nargs, kwnames)) return nullptr;
     return Py_BuildValue("(O())", reinterpret_cast<PyObject*>(Py_TYPE(self)));
 }
 const reru::FunctionDef dformats_reduce_def{"__reduce__", dformats_reduce};
@@ -293,11 +291,9 @@ int has_time_of_day(PyObject* text) {
 
 PyObject* get_time_components_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
-    static const char* const params[] = {"datetime_string"};
-    static const reru::Signature sig{"get_time_components", params, 1, 1};
-    PyObject* text;
-    if (!reru::parse(sig, args, nargs, kwnames, &text)) return nullptr;
-    if (!reru::check_str_arg(text, "datetime_string", reru::NoneOk::no)) return nullptr;
+    static const reru::Unary sig{"get_time_components", "datetime_string"};
+    PyObject* text = sig.str_arg(args, nargs, kwnames, reru::NoneOk::no);
+    if (text == nullptr) return nullptr;
     const int found = has_time_of_day(text);
     if (found < 0) return nullptr;
     return PyBool_FromLong(found);
@@ -1009,11 +1005,9 @@ Ref search_without_time(Finder* self, PyObject* text) {
 }
 
 PyObject* search_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const params[] = {"date_string"};
-    static const reru::Signature sig{"search", params, 1, 1};
-    PyObject* text;
-    if (!reru::parse(sig, args, nargs, kwnames, &text)) return nullptr;
-    if (!reru::check_str_arg(text, "date_string")) return nullptr;
+    static const reru::Unary sig{"search", "date_string"};
+    PyObject* text = sig.str_arg(args, nargs, kwnames);
+    if (text == nullptr) return nullptr;
     // Keep the finder alive even if a strptime replacement drops it.
     Ref keep = Ref::borrow(self);
     Finder* finder = as_finder(self);
@@ -1078,8 +1072,7 @@ PyObject* instance_dict(PyObject* self) {
 }
 
 PyObject* finder_reduce(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-    static const reru::Signature sig{"__reduce__", nullptr, 0, 0};
-    if (!reru::parse(sig, nullptr, nargs, kwnames, nullptr)) return nullptr;
+    if (!reru::no_params("__reduce__", nargs, kwnames)) return nullptr;
     PyObject* dict = instance_dict(self);
     const bool with_dict = dict != nullptr && PyDict_GET_SIZE(dict) > 0;
     Ref state = Ref::steal(PyTuple_New(with_dict ? 9 : 8));
@@ -1121,10 +1114,9 @@ bool apply_state(PyObject* self, PyObject* state) {
 }
 
 PyObject* finder_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const char* const params[] = {"state"};
-    static const reru::Signature sig{"__setstate__", params, 1, 1};
-    PyObject* state;
-    if (!reru::parse(sig, args, nargs, kwnames, &state)) return nullptr;
+    static const reru::Unary sig{"__setstate__", "state"};
+    PyObject* state = sig.arg(args, nargs, kwnames);
+    if (state == nullptr) return nullptr;
     if (state == Py_None) {
         reru::raise_not_none();
         return nullptr;
@@ -1236,8 +1228,7 @@ bool body(PyObject* module, PyObject* dict) {
         !reru::add_method(finder_type, module, finder_setstate_def))
         return false;
 
-    Ref all = Ref::steal(Py_BuildValue("[s]", "DateFormatFinder"));
-    if (!reru::set_global(dict, "__all__", all.get())) return false;
+    if (!reru::set_all(module, {"DateFormatFinder"})) return false;
     return reru::add_function(module, restore_def);
 }
 

@@ -331,8 +331,7 @@ static bool body(PyObject* module, PyObject* dict) {
     if (!reru::add_function(module, get_zonebook_def)) return false;
     reru::Ref book = get_zonebook_impl();
     if (!reru::set_global(dict, "zonebook_dict", book.get())) return false;
-    reru::Ref all = reru::Ref::steal(Py_BuildValue("[s]", "zonebook_dict"));
-    return reru::set_global(dict, "__all__", all.get());
+    return reru::set_all(module, {"zonebook_dict"});
 }
 
 RERU_MODULE(zonebook, guard, body)

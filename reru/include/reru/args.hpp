@@ -117,6 +117,12 @@ inline bool parse(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
     return true;
 }
 
+// Methods declared without parameters (the count message reads "exactly 0").
+inline bool no_params(const char* name, Py_ssize_t nargs, PyObject* kwnames) {
+    const Signature sig{name, nullptr, 0, 0};
+    return parse(sig, nullptr, nargs, kwnames, nullptr);
+}
+
 // The same for the (args tuple, kwargs dict) convention of tp_init: the
 // arguments are laid out as a vectorcall would lay them out.
 inline bool parse_tuple(const Signature& sig, PyObject* args, PyObject* kwds, PyObject** out) {
@@ -195,5 +201,33 @@ inline bool check_field(PyObject* value, PyTypeObject* type, const char* type_na
                  Py_TYPE(value)->tp_name);
     return false;
 }
+
+// The most common shape: exactly one parameter, by position or keyword.
+//     static const reru::Unary sig{"search", "date_string"};
+//     PyObject* text = sig.str_arg(args, nargs, kwnames);  // NULL: TypeError set
+class Unary {
+public:
+    constexpr Unary(const char* function, const char* param) noexcept
+        : param_(param), sig_{function, &param_, 1, 1} {}
+    Unary(const Unary&) = delete;
+    Unary& operator=(const Unary&) = delete;
+
+    // The argument (borrowed), or NULL with the TypeError set.
+    PyObject* arg(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) const {
+        if (nargs == 1 && (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0)) return args[0];
+        PyObject* value;
+        return parse(sig_, args, nargs, kwnames, &value) ? value : nullptr;
+    }
+    // The same for a parameter declared `str`.
+    PyObject* str_arg(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                      NoneOk none = NoneOk::yes) const {
+        PyObject* value = arg(args, nargs, kwnames);
+        return value && check_str_arg(value, param_, none) ? value : nullptr;
+    }
+
+private:
+    const char* param_;
+    Signature sig_;
+};
 
 }  // namespace reru

@@ -12,7 +12,9 @@
 
 #include "ref.hpp"
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 namespace reru {
 
@@ -96,6 +98,23 @@ inline Ref import_attr(const char* module, const char* attr) {
     Ref m = Ref::steal(PyImport_ImportModule(module));
     if (!m) return Ref();
     return Ref::steal(PyObject_GetAttrString(m.get(), attr));
+}
+
+// A new list of str made from `count` C strings.
+inline Ref str_list(const char* const* names, std::size_t count) {
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+    for (std::size_t i = 0; list && i < count; ++i) {
+        PyObject* s = PyUnicode_FromString(names[i]);
+        if (s == nullptr) return Ref();
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), s);
+    }
+    return list;
+}
+
+// Binds `__all__`, the list of the module's public names.
+inline bool set_all(PyObject* module, std::initializer_list<const char*> names) {
+    Ref all = str_list(names.begin(), names.size());
+    return all && PyModule_AddObjectRef(module, "__all__", all.get()) == 0;
 }
 
 }  // namespace reru

@@ -28,17 +28,14 @@ inline void raise_no_reduce() {
 
 namespace detail {
 inline PyObject* refuse_reduce(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-    static const Signature sig{"__reduce__", nullptr, 0, 0};
-    if (!parse(sig, nullptr, nargs, kwnames, nullptr)) return nullptr;
+    if (!no_params("__reduce__", nargs, kwnames)) return nullptr;
     raise_no_reduce();
     return nullptr;
 }
 inline PyObject* refuse_setstate(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) {
-    static const char* const params[] = {"state"};
-    static const Signature sig{"__setstate__", params, 1, 1};
-    PyObject* state;
-    if (!parse(sig, args, nargs, kwnames, &state)) return nullptr;
+    static const Unary sig{"__setstate__", "state"};
+    if (sig.arg(args, nargs, kwnames) == nullptr) return nullptr;
     raise_no_reduce();
     return nullptr;
 }
