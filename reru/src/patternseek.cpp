@@ -871,11 +871,15 @@ bool try_list(Finder* self, PyObject* candidates, PyObject* text, Ref* found) {
     return true;
 }
 
-Ref try_formats(Finder* self, PyObject* candidates, PyObject* text) {
+// The lists are held while they are walked: strptime runs Python code, and
+// another thread may replace a field meanwhile.
+Ref try_formats(Finder* self, Ref candidates, PyObject* text) {
     if (!check_encodable(text)) return Ref();
     Ref found;
-    if (!try_list(self, candidates, text, &found)) return Ref();
-    if (!found && !try_list(self, self->precomputed_formats, text, &found)) return Ref();
+    if (!try_list(self, candidates.get(), text, &found)) return Ref();
+    if (found) return found;
+    Ref precomputed = Ref::borrow(self->precomputed_formats);
+    if (!try_list(self, precomputed.get(), text, &found)) return Ref();
     return found ? found : Ref::borrow(Py_None);
 }
 
@@ -964,16 +968,21 @@ int reject_unbuilt(Finder* self, PyObject* text, PyObject* date_format, PyObject
 }
 
 // Stage 2: every date format × time format × separator, in that order.
+// Each loop holds its list, read from the field when the loop starts, as a
+// Python for-loop over the attribute would.
 Ref search_with_time(Finder* self, PyObject* text) {
-    if (!require_list(self->date_formats)) return Ref();
-    for (Py_ssize_t d = 0; d < PyList_GET_SIZE(self->date_formats); ++d) {
-        Ref date_format = Ref::borrow(PyList_GET_ITEM(self->date_formats, d));
-        if (!require_list(self->time_formats)) return Ref();
-        for (Py_ssize_t t = 0; t < PyList_GET_SIZE(self->time_formats); ++t) {
-            Ref time_format = Ref::borrow(PyList_GET_ITEM(self->time_formats, t));
-            if (!require_list(self->separators)) return Ref();
-            for (Py_ssize_t s = 0; s < PyList_GET_SIZE(self->separators); ++s) {
-                Ref sep = Ref::borrow(PyList_GET_ITEM(self->separators, s));
+    Ref dates = Ref::borrow(self->date_formats);
+    if (!require_list(dates.get())) return Ref();
+    for (Py_ssize_t d = 0; d < PyList_GET_SIZE(dates.get()); ++d) {
+        Ref date_format = Ref::borrow(PyList_GET_ITEM(dates.get(), d));
+        Ref times = Ref::borrow(self->time_formats);
+        if (!require_list(times.get())) return Ref();
+        for (Py_ssize_t t = 0; t < PyList_GET_SIZE(times.get()); ++t) {
+            Ref time_format = Ref::borrow(PyList_GET_ITEM(times.get(), t));
+            Ref seps = Ref::borrow(self->separators);
+            if (!require_list(seps.get())) return Ref();
+            for (Py_ssize_t s = 0; s < PyList_GET_SIZE(seps.get()); ++s) {
+                Ref sep = Ref::borrow(PyList_GET_ITEM(seps.get(), s));
                 const int rejected = reject_unbuilt(self, text, date_format.get(), sep.get(),
                                                     time_format.get());
                 if (rejected < 0) return Ref();
@@ -993,8 +1002,8 @@ Ref search_with_time(Finder* self, PyObject* text) {
 
 // Stage 3: date formats, then the precomputed list, skipping known failures.
 Ref search_without_time(Finder* self, PyObject* text) {
-    for (PyObject* candidates : {self->date_formats, self->unique_formats}) {
-        Ref found = try_formats(self, candidates, text);
+    for (PyObject* Finder::*field : {&Finder::date_formats, &Finder::unique_formats}) {
+        Ref found = try_formats(self, Ref::borrow(self->*field), text);
         if (!found) return Ref();
         const int ok = PyObject_IsTrue(found.get());
         if (ok < 0) return Ref();
@@ -1065,16 +1074,22 @@ constexpr const char kFieldNames[] =
     "date_formats, formats, old_sep, precomputed_formats, seen_formats, separators, "
     "time_formats, unique_formats";
 
-// The instance dictionary of a subclass instance, if any (borrowed).
-PyObject* instance_dict(PyObject* self) {
-    PyObject** slot = _PyObject_GetDictPtr(self);
-    return slot ? *slot : nullptr;
+// The instance dictionary (of a subclass instance), or None when the
+// instance has none; NULL on error.
+Ref instance_dict(PyObject* self) {
+    Ref dict = reru::attr(self, n_dict);
+    if (dict || !PyErr_ExceptionMatches(PyExc_AttributeError)) return dict;
+    PyErr_Clear();
+    return Ref::borrow(Py_None);
 }
 
 PyObject* finder_reduce(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
     if (!reru::no_params("__reduce__", nargs, kwnames)) return nullptr;
-    PyObject* dict = instance_dict(self);
-    const bool with_dict = dict != nullptr && PyDict_GET_SIZE(dict) > 0;
+    Ref dict = instance_dict(self);
+    if (!dict) return nullptr;
+    const int filled = dict.get() == Py_None ? 0 : PyObject_IsTrue(dict.get());
+    if (filled < 0) return nullptr;
+    const bool with_dict = filled > 0;
     Ref state = Ref::steal(PyTuple_New(with_dict ? 9 : 8));
     if (!state) return nullptr;
     bool any_set = with_dict;
@@ -1083,7 +1098,7 @@ PyObject* finder_reduce(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyOb
         any_set = any_set || value != Py_None;
         PyTuple_SET_ITEM(state.get(), static_cast<Py_ssize_t>(i), Py_NewRef(value));
     }
-    if (with_dict) PyTuple_SET_ITEM(state.get(), 8, Py_NewRef(dict));
+    if (with_dict) PyTuple_SET_ITEM(state.get(), 8, dict.release());
     Ref restore = reru::global(guard.dict, n_restore);
     if (!restore) return nullptr;
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
