@@ -502,6 +502,27 @@ def test_cycles_through_fields_and_instance_dict_are_collected():
     assert ref() is None
 
 
+@pytest.mark.parametrize("meddle", [
+    lambda finder: finder.__init__(),                    # fresh lists and seen_formats
+    lambda finder: finder.__setstate__((None,) * 8),      # every field None
+])
+@pytest.mark.parametrize("text", ["no date here", "at 10:30"])
+def test_fields_replaced_while_searching(monkeypatch, meddle, text):
+    finder = DateFormatFinder()
+
+    class Meddler:
+        @staticmethod
+        def strptime(date_text, fmt):
+            meddle(finder)  # what another thread could do while strptime runs
+            raise ValueError(fmt)
+
+    monkeypatch.setattr(patternseek, "py_datetime", Meddler)
+    # The search ends with an ordinary exception (a None field cannot be
+    # walked or added to), never with a crash.
+    with pytest.raises((ValueError, TypeError, AttributeError)):
+        finder.search(text)
+
+
 class QuickParser:
     """Accepts one format only and refuses the rest at once (keeps the leak test quick)."""
 
