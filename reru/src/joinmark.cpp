@@ -114,13 +114,24 @@ bool extended_layout(const Text& t) {
 }
 
 bool is_iso_t(const reru::Utf8Text& text) {
-    // Both layouts need a "T" (at 8 or at 10), so a text without one fails
-    // them without a separate search for it.
     const Text t{reinterpret_cast<const unsigned char*>(text.data), text.size};
     return basic_layout(t) || extended_layout(t);
 }
 
+// The answer for the UTF-8 bytes `data[0 .. size)`, before the cut at a
+// NUL. Both layouts need 15 bytes or more and a "T" at 8 or at 10; a cut
+// cannot create either, so most texts are ruled out before the NUL is
+// looked for.
+PyObject* answer(const char* data, Py_ssize_t size, bool ascii) {
+    if (size < 15 || (data[8] != 'T' && data[10] != 'T')) Py_RETURN_FALSE;
+    return Py_NewRef(is_iso_t(reru::until_nul(data, size, ascii)) ? Py_True : Py_False);
+}
+
 PyObject* isISOT(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    // The usual call, one ASCII str by position, skips the argument parser.
+    if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0]) && PyUnicode_IS_ASCII(args[0])) {
+        return answer(static_cast<const char*>(PyUnicode_DATA(args[0])), PyUnicode_GET_LENGTH(args[0]), true);
+    }
     static const char* const params[] = {"date_string"};
     static const reru::Signature sig{"isISOT", params, 1, 1};
     PyObject* value;
@@ -129,7 +140,7 @@ PyObject* isISOT(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
         return nullptr;
     reru::Utf8Text text;
     if (!reru::str_arg_utf8(value, text)) return nullptr;
-    return Py_NewRef(is_iso_t(text) ? Py_True : Py_False);
+    return answer(text.data, text.size, text.ascii);
 }
 
 const reru::FunctionDef isISOT_def{"isISOT", isISOT};

@@ -30,7 +30,21 @@ PyObject* with_utc_offset(const reru::Utf8Text& text) {
     return reru::str_from_utf8(out, size, false);
 }
 
+// The result for `text`, read from the str `value`.
+PyObject* replaced(PyObject* value, const reru::Utf8Text& text) {
+    if (text.size > 0 && text.data[text.size - 1] == 'Z') return with_utc_offset(text);
+    // Unchanged: the string itself, or the part before its NUL.
+    if (!text.cut) return Py_NewRef(value);
+    return reru::str_from_utf8(text.data, text.size, text.ascii);
+}
+
 PyObject* replaceZ(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    // The usual call, one ASCII str by position, skips the argument parser.
+    if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0]) && PyUnicode_IS_ASCII(args[0])) {
+        PyObject* s = args[0];
+        return replaced(s, reru::until_nul(static_cast<const char*>(PyUnicode_DATA(s)),
+                                           PyUnicode_GET_LENGTH(s), true));
+    }
     static const char* const params[] = {"datetime_string"};
     static const reru::Signature sig{"replaceZ", params, 1, 1};
     PyObject* value;
@@ -39,10 +53,7 @@ PyObject* replaceZ(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
         return nullptr;
     reru::Utf8Text text;
     if (!reru::str_arg_utf8(value, text)) return nullptr;
-    if (text.size > 0 && text.data[text.size - 1] == 'Z') return with_utc_offset(text);
-    // Unchanged: the string itself, or the part before its NUL.
-    if (!text.cut) return Py_NewRef(value);
-    return reru::str_from_utf8(text.data, text.size, text.ascii);
+    return replaced(value, text);
 }
 
 const reru::FunctionDef replaceZ_def{"replaceZ", replaceZ};
