@@ -150,7 +150,6 @@ reru::Name n_Dates{"Dates"};
 reru::Name n_Times{"Times"};
 reru::Name n_Unique{"Unique"};
 reru::Name n_restore{"__restore_DateFormatFinder"};
-reru::Name n_get_time_components{"get_time_components"};
 
 constexpr const char kAnytimeSource[] =
     R"((?<!\d)(\d{1,2}:\d{2}(?::\d{2})?|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?(?=\s|$))";
@@ -1227,11 +1226,9 @@ bool body(PyObject* module, PyObject* dict) {
     if (!reru::add_function(module, anytime_def)) return false;
     Ref regex = Ref::steal(anytime_impl(module, nullptr, 0, nullptr));
     if (!reru::set_global(dict, "anytime_regex", regex.get())) return false;
-    if (!reru::add_function(module, get_time_components_def)) return false;
     Ref annotations = Ref::steal(Py_BuildValue("{ss}", "datetime_string", "str"));
-    Ref components = reru::global(dict, n_get_time_components);
-    if (!annotations || !components ||
-        PyObject_SetAttrString(components.get(), "__annotations__", annotations.get()) != 0)
+    if (!annotations ||
+        !reru::add_annotated_function(module, get_time_components_def, annotations.get()))
         return false;
 
     if (!set_class_attr("successful_formats", Ref::steal(PyDict_New())) ||
