@@ -1,6 +1,13 @@
 import pathlib
 
+from hypothesis import settings
+
 import chronvale
+
+# Timing is the benchmarks' business: no per-example deadline, so a loaded
+# machine cannot fail a property test.
+settings.register_profile("chronvale", deadline=None)
+settings.load_profile("chronvale")
 
 
 def pytest_report_header(config):
