@@ -132,12 +132,9 @@ PyObject* isISOT(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
     if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0]) && PyUnicode_IS_ASCII(args[0])) {
         return answer(static_cast<const char*>(PyUnicode_DATA(args[0])), PyUnicode_GET_LENGTH(args[0]), true);
     }
-    static const char* const params[] = {"date_string"};
-    static const reru::Signature sig{"isISOT", params, 1, 1};
-    PyObject* value;
-    if (!reru::parse(sig, args, nargs, kwnames, &value) ||
-        !reru::check_str_arg(value, "date_string"))
-        return nullptr;
+    static const reru::Unary sig{"isISOT", "date_string"};
+    PyObject* value = sig.str_arg(args, nargs, kwnames);
+    if (value == nullptr) return nullptr;
     reru::Utf8Text text;
     if (!reru::str_arg_utf8(value, text)) return nullptr;
     return answer(text.data, text.size, text.ascii);
@@ -148,9 +145,7 @@ const reru::FunctionDef isISOT_def{"isISOT", isISOT};
 reru::ModuleGuard guard{"joinmark"};
 
 bool body(PyObject* module, PyObject*) {
-    if (!reru::add_function(module, isISOT_def)) return false;
-    reru::Ref all = reru::Ref::steal(Py_BuildValue("[s]", "isISOT"));
-    return all && PyModule_AddObjectRef(module, "__all__", all.get()) == 0;
+    return reru::add_function(module, isISOT_def) && reru::set_all(module, {"isISOT"});
 }
 
 }  // namespace

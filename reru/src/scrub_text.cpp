@@ -260,10 +260,9 @@ PyObject* scrub_encoded(PyObject* value) {
 PyObject* scrubtext(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     // The usual call, one str by position, skips the argument parser.
     if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0])) return scrub_str(args[0]);
-    static const char* const params[] = {"input_string"};
-    static const reru::Signature sig{"scrubtext", params, 1, 1};
-    PyObject* value;
-    if (!reru::parse(sig, args, nargs, kwnames, &value)) return nullptr;
+    static const reru::Unary sig{"scrubtext", "input_string"};
+    PyObject* value = sig.arg(args, nargs, kwnames);
+    if (value == nullptr) return nullptr;
     return PyUnicode_CheckExact(value) ? scrub_str(value) : scrub_encoded(value);
 }
 
@@ -272,9 +271,7 @@ const reru::FunctionDef scrubtext_def{"scrubtext", scrubtext};
 reru::ModuleGuard guard{"scrub_text"};
 
 bool body(PyObject* module, PyObject*) {
-    if (!reru::add_function(module, scrubtext_def)) return false;
-    reru::Ref all = reru::Ref::steal(Py_BuildValue("[s]", "scrubtext"));
-    return all && PyModule_AddObjectRef(module, "__all__", all.get()) == 0;
+    return reru::add_function(module, scrubtext_def) && reru::set_all(module, {"scrubtext"});
 }
 
 }  // namespace

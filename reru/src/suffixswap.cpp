@@ -45,12 +45,9 @@ PyObject* replaceZ(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
         return replaced(s, reru::until_nul(static_cast<const char*>(PyUnicode_DATA(s)),
                                            PyUnicode_GET_LENGTH(s), true));
     }
-    static const char* const params[] = {"datetime_string"};
-    static const reru::Signature sig{"replaceZ", params, 1, 1};
-    PyObject* value;
-    if (!reru::parse(sig, args, nargs, kwnames, &value) ||
-        !reru::check_str_arg(value, "datetime_string"))
-        return nullptr;
+    static const reru::Unary sig{"replaceZ", "datetime_string"};
+    PyObject* value = sig.str_arg(args, nargs, kwnames);
+    if (value == nullptr) return nullptr;
     reru::Utf8Text text;
     if (!reru::str_arg_utf8(value, text)) return nullptr;
     return replaced(value, text);
@@ -61,9 +58,7 @@ const reru::FunctionDef replaceZ_def{"replaceZ", replaceZ};
 reru::ModuleGuard guard{"suffixswap"};
 
 bool body(PyObject* module, PyObject*) {
-    if (!reru::add_function(module, replaceZ_def)) return false;
-    reru::Ref all = reru::Ref::steal(Py_BuildValue("[s]", "replaceZ"));
-    return all && PyModule_AddObjectRef(module, "__all__", all.get()) == 0;
+    return reru::add_function(module, replaceZ_def) && reru::set_all(module, {"replaceZ"});
 }
 
 }  // namespace
