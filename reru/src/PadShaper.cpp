@@ -355,26 +355,15 @@ PyObject* date_format_leading_zero(PyObject* module, PyObject* const* args, Py_s
 // ---------------------------------------------------------------------------
 // Leading zeros of numeric text
 
-// Read access to a str, with NUL past the end so that looking one
-// character ahead is always safe.
-struct Text {
-    int kind;
-    const void* data;
-    Py_ssize_t length;
-
-    explicit Text(PyObject* s)
-        : kind(PyUnicode_KIND(s)), data(PyUnicode_DATA(s)), length(PyUnicode_GET_LENGTH(s)) {}
-    Py_UCS4 operator[](Py_ssize_t i) const {
-        return i < length ? PyUnicode_READ(kind, data, i) : 0;
-    }
-};
+// Characters read past the end are NUL.
+using Text = reru::Chars;
 
 // Whether the text, less its first "-" and its first ".", is a non-empty
 // run of digits in the sense of str.isdigit.
 bool numeric(const Text& t) {
     bool dash = false, point = false;
     Py_ssize_t digits = 0;
-    for (Py_ssize_t i = 0; i < t.length; ++i) {
+    for (Py_ssize_t i = 0; i < t.n; ++i) {
         const Py_UCS4 c = t[i];
         if (c == '-' && !dash) {
             dash = true;
@@ -394,7 +383,7 @@ bool numeric(const Text& t) {
 // starts with a zero that pads a number.
 PyObject* classify(const Text& t) {
     Py_ssize_t end = 0;
-    while (end < t.length && t[end] != '.') ++end;
+    while (end < t.n && t[end] != '.') ++end;
     Py_ssize_t start = 0;
     while (start < end && t[start] == '-') ++start;
     while (end > start && t[end - 1] == '-') --end;
@@ -402,7 +391,7 @@ PyObject* classify(const Text& t) {
     if (width > 2 || (width == 2 && !(t[start] == '0' && t[start + 1] == '0'))) return Py_None;
     if (t[0] == '-' && t[1] == '0') return Py_True;
     if (t[0] == '0' && t[1] != '.') return Py_True;
-    return t[0] == '0' && t[1] == '.' && t.length != 2 ? Py_True : Py_False;
+    return t[0] == '0' && t[1] == '.' && t.n != 2 ? Py_True : Py_False;
 }
 
 PyObject* has_leading_zero(PyObject*, PyObject* const* args, Py_ssize_t nargs,

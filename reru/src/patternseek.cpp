@@ -315,17 +315,13 @@ const reru::FunctionDef get_time_components_def{"get_time_components", get_time_
 // checked. So it rejects a candidate only where strptime would certainly
 // fail; anything else is left to strptime itself.
 
-// The characters of a str, with a sentinel past the end.
-struct TextView {
-    int kind;
-    const void* data;
-    Py_ssize_t n;
+// The characters of a str, with a sentinel past the end that no class or
+// literal matches.
+struct TextView : reru::Chars {
+    static constexpr Py_UCS4 kPastEnd = 0x110000;  // no character
 
-    explicit TextView(PyObject* s)
-        : kind(PyUnicode_KIND(s)), data(PyUnicode_DATA(s)), n(PyUnicode_GET_LENGTH(s)) {}
-    Py_UCS4 at(Py_ssize_t i) const {
-        return i < n ? PyUnicode_READ(kind, data, i) : kPastEnd;
-    }
+    explicit TextView(PyObject* s) : reru::Chars(s, kPastEnd) {}
+    Py_UCS4 at(Py_ssize_t i) const { return (*this)[i]; }
     bool digit(Py_ssize_t i) const {
         if (i >= n) return false;
         const Py_UCS4 c = at(i);
@@ -336,7 +332,6 @@ struct TextView {
         const Py_UCS4 c = at(i);
         return c >= static_cast<Py_UCS4>(lo) && c <= static_cast<Py_UCS4>(hi);
     }
-    static constexpr Py_UCS4 kPastEnd = 0x110000;  // no character
 };
 
 // Text positions reachable after a prefix of the format: a bitset over

@@ -49,6 +49,24 @@ inline bool utf8_text(PyObject* s, Utf8Text& out) {
     return true;
 }
 
+// Read access to the characters of a str; any position at or past the end
+// reads as `past_end`, so looking ahead is always safe.
+struct Chars {
+    int kind;
+    const void* data;
+    Py_ssize_t n;
+    Py_UCS4 past_end;
+
+    explicit Chars(PyObject* s, Py_UCS4 past_end_value = 0)
+        : kind(PyUnicode_KIND(s)),
+          data(PyUnicode_DATA(s)),
+          n(PyUnicode_GET_LENGTH(s)),
+          past_end(past_end_value) {}
+    Py_UCS4 operator[](Py_ssize_t i) const {
+        return i < n ? PyUnicode_READ(kind, data, i) : past_end;
+    }
+};
+
 // Raises the error that using the missing method `method` of `value` gives
 // (for None: AttributeError "'NoneType' object has no attribute '...'").
 inline void raise_missing_method(PyObject* value, Name& method) {
