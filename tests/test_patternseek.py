@@ -200,6 +200,29 @@ def test_search_answers(text, expected):
     assert expected in DateFormatFinder.historical_formats
 
 
+@pytest.fixture
+def other_time_locale():
+    """LC_TIME set to a locale other than "C" (names then are not assumed)."""
+    import locale
+    before = locale.setlocale(locale.LC_TIME)
+    try:
+        locale.setlocale(locale.LC_TIME, "C.UTF-8")
+    except locale.Error:
+        pytest.skip("no C.UTF-8 locale")
+    yield
+    locale.setlocale(locale.LC_TIME, before)
+
+
+@pytest.mark.parametrize("text, expected", [
+    ("January 5, 2023", "%B %d, %Y"),
+    ("Mon, Jan 05, 2023", "%a, %b %d, %Y"),
+    ("01/05/2023 10:30 pm", "%m/%d/%Y %H:%M %p"),
+    ("Monday", "%A"),
+])
+def test_names_in_another_time_locale(other_time_locale, text, expected):
+    assert DateFormatFinder().search(text) == expected
+
+
 @pytest.mark.parametrize("text, message", [
     ("230105", WITH_TIME), ("10:30", WITH_TIME), ("2023-01-05T10:30:00", WITH_TIME),
     ("January 2023", NO_TIME), ("", NO_TIME), ("\x00\x00", NO_TIME), ("x" * 100_000, NO_TIME),
