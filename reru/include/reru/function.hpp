@@ -1,11 +1,13 @@
-// The function object used for every Python-visible function and method.
+// Python-visible functions and methods.
 //
-// Built-in function objects cannot carry the attributes some of our
-// functions need (`__annotations__`, a `__module__` of our choosing) and
-// their unbound-method errors read differently, so the modules use this
-// small type instead. A Function wraps a C implementation with the
-// vectorcall signature; as a method (it has an owner class) it binds to
-// instances like a Python function does, and it can be pickled by name.
+// A FunctionDef pairs a name with a C implementation of the vectorcall
+// signature; the implementation parses its own arguments (args.hpp).
+// Module-level functions become plain built-in functions (add_function), the
+// interpreter's fastest call path. Methods, and functions that must carry
+// `__annotations__`, use the small Function type below instead: as a method
+// (it has an owner class) it binds to instances like a Python function does,
+// reports "name() needs an argument" when called unbound, and pickles by
+// name.
 #pragma once
 
 #include "ref.hpp"
