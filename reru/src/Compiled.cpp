@@ -42,6 +42,7 @@ reru::Name name_get_time_fragments{"get_time_fragments"};
 // reach or rebind either of them.
 PyObject* directive_patterns = nullptr;  // tuple of (directive, fragment) str pairs
 PyObject* default_regexps = nullptr;     // the cRegexps instance behind get_time_fragment
+PyTypeObject* cregexps_type = nullptr;   // the class, with a reference of its own
 
 struct Pair {
     const char* first;
@@ -219,9 +220,7 @@ Ref build_directive_patterns() {
 // method (so None fails with the interpreter's AttributeError).
 Ref replace(PyObject* text, PyObject* old, PyObject* replacement) {
     if (PyUnicode_CheckExact(text)) return Ref::steal(PyUnicode_Replace(text, old, replacement, -1));
-    PyObject* name = name_replace.get();
-    if (name == nullptr) return Ref();
-    return Ref::steal(PyObject_CallMethodObjArgs(text, name, old, replacement, nullptr));
+    return Ref::steal(PyObject_CallMethodObjArgs(text, name_replace.get(), old, replacement, nullptr));
 }
 
 Ref translate_directives(PyObject* fmt) {
@@ -303,10 +302,11 @@ PyObject* compile_regex_patterns(PyObject*, PyObject* const*, Py_ssize_t nargs, 
 // compiled_patterns.get(key, None), reading `compiled_patterns` now.
 Ref get_pattern(const char* key) {
     Ref patterns = global(name_compiled_patterns);
+    if (!patterns) return Ref();
     Ref name = str(key);
-    PyObject* get = name_get.get();
-    if (!patterns || !name || get == nullptr) return Ref();
-    return Ref::steal(PyObject_CallMethodObjArgs(patterns.get(), get, name.get(), Py_None, nullptr));
+    if (!name) return Ref();
+    return Ref::steal(
+        PyObject_CallMethodObjArgs(patterns.get(), name_get.get(), name.get(), Py_None, nullptr));
 }
 
 // ---------------------------------------------------------------------------
@@ -412,7 +412,6 @@ bool import_modules(PyObject* dict) {
 // from .zonebook import zonebook_dict
 bool import_zonebook_dict(PyObject* dict) {
     PyObject* name = name_zonebook_dict.get();
-    if (name == nullptr) return false;
     Ref fromlist = Ref::steal(PyTuple_Pack(1, name));
     if (!fromlist) return false;
     Ref sibling = Ref::steal(PyImport_ImportModuleLevel("zonebook", dict, nullptr, fromlist.get(), 1));
@@ -488,9 +487,9 @@ bool bind_pattern_attributes(PyObject* dict) {
 }
 
 bool define_cregexps(PyObject* module) {
-    PyTypeObject* type = reru::add_type(module, &cregexps_spec, "cRegexps");
-    return type != nullptr && reru::add_method(type, module, get_time_fragments_def) &&
-           reru::refuse_pickling(type, module);
+    return reru::add_type(module, &cregexps_spec, "cRegexps", cregexps_type) &&
+           reru::add_method(cregexps_type, module, get_time_fragments_def) &&
+           reru::refuse_pickling(cregexps_type, module);
 }
 
 bool create_default_regexps() {

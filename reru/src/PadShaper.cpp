@@ -82,18 +82,14 @@ Ref as_str(Ref value) {
 // obj.<name>(*args), looked up by name so that subclasses and None give the
 // interpreter's own behaviour and errors.
 template <class... Args>
-Ref call_method(PyObject* obj, reru::Name& name, Args... args) {
-    PyObject* key = name.get();
-    if (key == nullptr) return Ref();
+Ref call_method(PyObject* obj, const reru::Name& name, Args... args) {
     PyObject* argv[] = {obj, args...};
-    return Ref::steal(PyObject_VectorcallMethod(key, argv, sizeof...(Args) + 1, nullptr));
+    return Ref::steal(PyObject_VectorcallMethod(name.get(), argv, sizeof...(Args) + 1, nullptr));
 }
 
 // mapping[name].
-Ref item(PyObject* mapping, reru::Name& name) {
-    PyObject* key = name.get();
-    if (key == nullptr) return Ref();
-    return Ref::steal(PyObject_GetItem(mapping, key));
+Ref item(PyObject* mapping, const reru::Name& name) {
+    return Ref::steal(PyObject_GetItem(mapping, name.get()));
 }
 
 // Calls `step(item)` for each item of `iterable` in order until it answers
@@ -135,10 +131,8 @@ bool unpack_pair(PyObject* pair, Ref& first, Ref& second) {
 }
 
 // `value == selector` as the == operator decides it. -1 on error.
-int equals(PyObject* value, reru::Name& selector) {
-    PyObject* text = selector.get();
-    if (text == nullptr) return -1;
-    Ref result = Ref::steal(PyObject_RichCompare(value, text, Py_EQ));
+int equals(PyObject* value, const reru::Name& selector) {
+    Ref result = Ref::steal(PyObject_RichCompare(value, selector.get(), Py_EQ));
     return result ? PyObject_IsTrue(result.get()) : -1;
 }
 
@@ -224,7 +218,7 @@ Ref replace_all(PyObject* text, PyObject* old, PyObject* replacement) {
 
 // The "format" text of one side ("no_leading_zero" or "zero_padded") of a
 // zero_handling_table entry.
-Ref side_format(PyObject* entry, reru::Name& which) {
+Ref side_format(PyObject* entry, const reru::Name& which) {
     Ref inner = item(entry, which);
     if (!inner) return inner;
     return as_str(item(inner.get(), n_format));
@@ -265,12 +259,9 @@ Ref specifiers(PyObject* module, bool listed) {
     Ref fn = reru::global(PyModule_GetDict(module), n_specifiers);
     if (!fn) return fn;
     if (!listed) return Ref::steal(PyObject_CallNoArgs(fn.get()));
-    PyObject* keyword = n_ret_format.get();
-    PyObject* value = n_no_leading_zero.get();
-    if (keyword == nullptr || value == nullptr) return Ref();
-    Ref kwnames = Ref::steal(PyTuple_Pack(1, keyword));
+    Ref kwnames = Ref::steal(PyTuple_Pack(1, n_ret_format.get()));
     if (!kwnames) return kwnames;
-    PyObject* argv[] = {value};
+    PyObject* argv[] = {n_no_leading_zero.get()};
     return Ref::steal(PyObject_Vectorcall(fn.get(), argv, 0, kwnames.get()));
 }
 
@@ -309,10 +300,8 @@ Ref strip_once(PyObject* module, PyObject* text) {
     Ref re = reru::global(PyModule_GetDict(module), n_re);
     if (!re) return re;
     Ref sub = reru::attr(re.get(), n_sub);
-    PyObject* pattern = n_leading_zero_pattern.get();
-    PyObject* empty = n_empty.get();
-    if (!sub || pattern == nullptr || empty == nullptr) return Ref();
-    PyObject* argv[] = {pattern, empty, text};
+    if (!sub) return sub;
+    PyObject* argv[] = {n_leading_zero_pattern.get(), n_empty.get(), text};
     return as_str(Ref::steal(PyObject_Vectorcall(sub.get(), argv, 3, nullptr)));
 }
 

@@ -150,11 +150,13 @@ reru::Name n_Dates{"Dates"};
 reru::Name n_Times{"Times"};
 reru::Name n_Unique{"Unique"};
 reru::Name n_restore{"__restore_DateFormatFinder"};
+reru::Name n_space{" "};
+reru::Name n_default_sep{"/"};
 
 constexpr const char kAnytimeSource[] =
     R"((?<!\d)(\d{1,2}:\d{2}(?::\d{2})?|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?(?=\s|$))";
 
-// The two classes; the module holds them, these are borrowed.
+// The two classes, each with a reference of its own (see reru::add_type).
 PyTypeObject* dformats_type = nullptr;
 PyTypeObject* finder_type = nullptr;
 
@@ -615,6 +617,7 @@ bool set_field(Finder* self, PyObject* Finder::*field, Ref value) {
     if (!value) return false;
     for (const FieldInfo& info : kStateFields)
         if (info.field == field) return set_field(self, info, value.get());
+    PyErr_SetString(PyExc_SystemError, "set_field: not a state field");
     return false;
 }
 
@@ -914,10 +917,9 @@ bool remember(PyObject* text, PyObject* fmt) {
 
 // `date_format.replace(old_sep, sep) + " " + time_format`
 Ref combine(Finder* self, PyObject* date_format, PyObject* sep, PyObject* time_format) {
-    static reru::Name space{" "};
     Ref date_part = call_replace(date_format, self->old_sep, sep);
     if (!date_part) return Ref();
-    Ref with_space = Ref::steal(PyNumber_Add(date_part.get(), space.get()));
+    Ref with_space = Ref::steal(PyNumber_Add(date_part.get(), n_space.get()));
     if (!with_space) return Ref();
     return Ref::steal(PyNumber_Add(with_space.get(), time_format));
 }
@@ -1037,10 +1039,9 @@ const reru::FunctionDef clear_cache_def{"clear_cache", clear_cache_impl};
 int finder_init(PyObject* obj, PyObject* args, PyObject* kwds) {
     static const char* const params[] = {"old_sep"};
     static const reru::Signature sig{"__init__", params, 1, 0};
-    static reru::Name default_sep{"/"};
     PyObject* old_sep;
     if (!reru::parse_tuple(sig, args, kwds, &old_sep)) return -1;
-    if (old_sep == nullptr) old_sep = default_sep.get();
+    if (old_sep == nullptr) old_sep = n_default_sep.get();
     Finder* self = as_finder(obj);
     Ref formats = Ref::steal(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(dformats_type)));
     if (!set_field(self, &Finder::formats, formats)) return -1;
@@ -1203,9 +1204,9 @@ bool set_class_attr(const char* name, Ref value) {
 bool body(PyObject* module, PyObject* dict) {
     PyDateTime_IMPORT;
     if (PyDateTimeAPI == nullptr) return false;
-    dformats_type = reru::add_type(module, &dformats_spec, "dFormats");
-    finder_type = reru::add_type(module, &finder_spec, "DateFormatFinder");
-    if (dformats_type == nullptr || finder_type == nullptr) return false;
+    if (!reru::add_type(module, &dformats_spec, "dFormats", dformats_type) ||
+        !reru::add_type(module, &finder_spec, "DateFormatFinder", finder_type))
+        return false;
 
     Ref re = Ref::steal(PyImport_ImportModule("re"));
     if (!reru::set_global(dict, "re", re.get())) return false;

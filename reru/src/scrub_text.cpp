@@ -242,11 +242,10 @@ PyObject* scrub_str(PyObject* s) {
 }
 
 // Anything else: the bytes its own encode("utf-8") returns.
+reru::Name utf8{"utf-8"};
+
 PyObject* scrub_encoded(PyObject* value) {
-    static reru::Name encode{"encode"};
-    static reru::Name utf8{"utf-8"};
-    if (encode.get() == nullptr || utf8.get() == nullptr) return nullptr;
-    reru::Ref encoded = reru::Ref::steal(PyObject_CallMethodOneArg(value, encode.get(), utf8.get()));
+    reru::Ref encoded = reru::Ref::steal(PyObject_CallMethodOneArg(value, reru::encode_name.get(), utf8.get()));
     if (!encoded) return nullptr;
     if (encoded.get() == Py_None) {
         PyErr_SetString(PyExc_TypeError, "expected bytes, NoneType found");

@@ -286,10 +286,9 @@ reru::Ref field_text(const char (&field)[N]) {
 }
 
 template <std::size_t N>
-bool put_field(PyObject* dict, reru::Name& key, const char (&field)[N]) {
-    PyObject* k = key.get();
+bool put_field(PyObject* dict, const reru::Name& key, const char (&field)[N]) {
     reru::Ref text = field_text(field);
-    return k != nullptr && text && PyDict_SetItem(dict, k, text.get()) == 0;
+    return text && PyDict_SetItem(dict, key.get(), text.get()) == 0;
 }
 
 // The inner dictionary of one row: every field but the abbreviation.

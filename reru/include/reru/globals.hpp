@@ -20,17 +20,11 @@ inline Ref global(PyObject* module_dict, PyObject* name) {
     return Ref::borrow(v);
 }
 
-inline Ref global(PyObject* module_dict, Name& name) {
-    PyObject* key = name.get();
-    if (key == nullptr) return Ref();
-    return global(module_dict, key);
-}
+inline Ref global(PyObject* module_dict, const Name& name) { return global(module_dict, name.get()); }
 
 // getattr(obj, name) with an interned name.
-inline Ref attr(PyObject* obj, Name& name) {
-    PyObject* key = name.get();
-    if (key == nullptr) return Ref();
-    return Ref::steal(PyObject_GetAttr(obj, key));
+inline Ref attr(PyObject* obj, const Name& name) {
+    return Ref::steal(PyObject_GetAttr(obj, name.get()));
 }
 
 // Binds `value` (borrowed) as a module attribute.

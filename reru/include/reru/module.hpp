@@ -21,8 +21,10 @@ namespace reru {
 struct ModuleGuard {
     const char* short_name;
     std::int64_t interpreter = -1;
-    PyObject* module = nullptr;  // borrowed; cleared when the module is freed
-    PyObject* dict = nullptr;    // borrowed module dictionary
+    // Borrowed, and cleared when the module is freed. The module's functions
+    // and classes hold the module, so it outlives every call that uses these.
+    PyObject* module = nullptr;
+    PyObject* dict = nullptr;
     bool executed = false;
 };
 
@@ -68,7 +70,8 @@ inline PyObject* module_create(ModuleGuard& g, PyObject* spec) {
 }
 
 // Py_mod_exec: refuses a second run of the body, warns on a version
-// mismatch, runs the body, and finally binds the empty `__test__`.
+// mismatch, interns the module's Names, runs the body, and finally binds the
+// empty `__test__`.
 inline int module_exec(ModuleGuard& g, PyObject* module, bool (*body)(PyObject*, PyObject*)) {
     if (g.executed) {
         PyErr_Format(PyExc_RuntimeError,
@@ -79,7 +82,7 @@ inline int module_exec(ModuleGuard& g, PyObject* module, bool (*body)(PyObject*,
     g.executed = true;
     g.module = module;
     g.dict = PyModule_GetDict(module);
-    if (!detail::warn_version_mismatch(module)) return -1;
+    if (!detail::warn_version_mismatch(module) || !Name::intern_all()) return -1;
     if (!body(module, g.dict)) return -1;
     Ref test = Ref::steal(PyDict_New());
     if (!test || PyDict_SetItemString(g.dict, "__test__", test.get()) != 0) return -1;

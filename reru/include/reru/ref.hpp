@@ -57,25 +57,43 @@ private:
     PyObject* p_ = nullptr;
 };
 
-// A constant name, interned once on first use and kept for the life of the
-// process (the modules live in one interpreter only). Use for attribute,
-// keyword and global names on hot paths so that dictionary lookups hit the
-// cached hash and identity comparison.
+// A constant name (an interned str) for attribute, keyword and global names,
+// so that dictionary lookups hit the cached hash and identity comparison.
+//
+// Names are declared at namespace scope only. Each registers itself while the
+// shared library loads, and `intern_all` interns every one of them when the
+// module initialises, before its body runs: a failure fails the import, and
+// afterwards `get` never returns NULL. The module keeps each reference for
+// the life of the process (the module initialises once per process).
 class Name {
 public:
-    constexpr explicit Name(const char* text) noexcept : text_(text) {}
+    explicit Name(const char* text) noexcept : text_(text), next_(head()) { head() = this; }
     Name(const Name&) = delete;
     Name& operator=(const Name&) = delete;
 
-    // Borrowed; NULL with an exception set only on memory exhaustion.
-    PyObject* get() noexcept {
-        if (obj_ == nullptr) obj_ = PyUnicode_InternFromString(text_);
-        return obj_;
-    }
+    // Borrowed; the module owns it.
+    PyObject* get() const noexcept { return obj_; }
     const char* text() const noexcept { return text_; }
 
+    // Interns every Name of this extension module. False with the error set.
+    static bool intern_all() noexcept {
+        for (Name* name = head(); name != nullptr; name = name->next_) {
+            if (name->obj_ == nullptr && (name->obj_ = PyUnicode_InternFromString(name->text_)) == nullptr)
+                return false;
+        }
+        return true;
+    }
+
 private:
+    // The Names of one extension module: the toolkit is compiled into each
+    // module with hidden symbols, so every module has its own list.
+    static Name*& head() noexcept {
+        static Name* first = nullptr;
+        return first;
+    }
+
     const char* text_;
+    Name* next_;
     PyObject* obj_ = nullptr;
 };
 

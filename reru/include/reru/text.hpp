@@ -69,7 +69,7 @@ struct Chars {
 
 // Raises the error that using the missing method `method` of `value` gives
 // (for None: AttributeError "'NoneType' object has no attribute '...'").
-inline void raise_missing_method(PyObject* value, Name& method) {
+inline void raise_missing_method(PyObject* value, const Name& method) {
     Ref found = attr(value, method);
     if (found) {
         PyErr_Format(PyExc_AttributeError, "'%.50s' object has no attribute '%.30s'",
@@ -77,12 +77,13 @@ inline void raise_missing_method(PyObject* value, Name& method) {
     }
 }
 
+inline Name encode_name{"encode"};
+
 // utf8_text for a parameter declared `str`, which lets None through: None
 // fails where it is encoded, with the interpreter's AttributeError.
 inline bool str_arg_utf8(PyObject* value, Utf8Text& out) {
     if (value == Py_None) {
-        static Name encode{"encode"};
-        raise_missing_method(value, encode);
+        raise_missing_method(value, encode_name);
         return false;
     }
     return utf8_text(value, out);

@@ -7,17 +7,15 @@
 namespace reru {
 
 // Creates a class from `spec`, tied to `module` (so the class keeps the
-// module alive), and binds it in the module namespace under its name.
-inline PyTypeObject* add_type(PyObject* module, PyType_Spec* spec, const char* attr) {
+// module alive), and binds it in the module namespace under its name. `out`
+// keeps a reference of its own: Python code may delete or rebind the module
+// attribute, and the module's native code goes on using the class for the
+// life of the process (the module initialises once per process).
+inline bool add_type(PyObject* module, PyType_Spec* spec, const char* attr, PyTypeObject*& out) {
     PyObject* type = PyType_FromModuleAndSpec(module, spec, nullptr);
-    if (type == nullptr) return nullptr;
-    if (PyModule_AddObjectRef(module, attr, type) != 0) {
-        Py_DECREF(type);
-        return nullptr;
-    }
-    // The module holds the class; hand back a borrowed pointer.
-    Py_DECREF(type);
-    return reinterpret_cast<PyTypeObject*>(type);
+    if (type == nullptr) return false;
+    out = reinterpret_cast<PyTypeObject*>(type);  // the new reference stays with `out`
+    return PyModule_AddObjectRef(module, attr, type) == 0;
 }
 
 // Classes whose instances build native state at allocation cannot be
