@@ -61,23 +61,25 @@ struct Function {
 namespace detail {
 
 // The signature part of a doc, "(...)", or an empty view when the doc does
-// not open with "name(...)\n--\n\n".
+// not open with "name(...)\n--\n\n". (Nothing here may throw: a throwing
+// library call would link the C++ exception machinery into the module.)
 inline std::string_view text_signature(const FunctionDef& def) {
     if (def.method.ml_doc == nullptr) return {};
     const std::string_view doc = def.method.ml_doc, name = def.name;
-    if (!doc.starts_with(name) || doc.substr(name.size()).substr(0, 1) != "(") return {};
+    if (!doc.starts_with(name) || doc.size() == name.size() || doc[name.size()] != '(') return {};
     const std::size_t end = doc.find(")\n--\n\n", name.size());
     if (end == std::string_view::npos) return {};
-    return doc.substr(name.size(), end + 1 - name.size());
+    return {doc.data() + name.size(), end + 1 - name.size()};
 }
 
 // The docstring proper: the doc less its signature part.
 inline std::string_view doc_text(const FunctionDef& def) {
     if (def.method.ml_doc == nullptr) return {};
-    const std::string_view doc = def.method.ml_doc, signature = text_signature(def);
-    if (signature.empty()) return doc;
-    return doc.substr(std::string_view(def.name).size() + signature.size() +
-                      sizeof "\n--\n\n" - 1);
+    std::string_view doc = def.method.ml_doc;
+    const std::string_view signature = text_signature(def);
+    if (!signature.empty())
+        doc.remove_prefix(std::string_view(def.name).size() + signature.size() + sizeof "\n--\n\n" - 1);
+    return doc;
 }
 
 inline PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
