@@ -117,12 +117,10 @@ typecheck: install $(VENV)/.check-tools
 
 lint: $(VENV)/.check-tools
 	$(BIN)/ruff check .
-	$(BIN)/ruff format --check .
 	$(BIN)/clang-format --dry-run -Werror $(CXX_SOURCES)
 
 format: $(VENV)/.check-tools
 	$(BIN)/ruff check --fix .
-	$(BIN)/ruff format .
 	$(BIN)/clang-format -i $(CXX_SOURCES)
 
 clean:
