@@ -49,13 +49,13 @@ struct Function {
     PyObject_HEAD
     vectorcallfunc vectorcall;
     const FunctionDef* def;
-    PyObject* module;      // the defining module (passed as self when no owner)
-    PyObject* owner;       // the class of a method, else NULL
+    PyObject* module;  // the defining module (passed as self when no owner)
+    PyObject* owner;   // the class of a method, else NULL
     PyObject* name;
     PyObject* qualname;
-    PyObject* doc;         // set by assignment; NULL: the doc of `def`
-    PyObject* annotations; // created on first access
-    PyObject* dict;        // holds `__module__`, as a Python function's namespace would
+    PyObject* doc;          // set by assignment; NULL: the doc of `def`
+    PyObject* annotations;  // created on first access
+    PyObject* dict;         // holds `__module__`, as a Python function's namespace would
 };
 
 namespace detail {
@@ -78,7 +78,8 @@ inline std::string_view doc_text(const FunctionDef& def) {
     std::string_view doc = def.method.ml_doc;
     const std::string_view signature = text_signature(def);
     if (!signature.empty())
-        doc.remove_prefix(std::string_view(def.name).size() + signature.size() + sizeof "\n--\n\n" - 1);
+        doc.remove_prefix(std::string_view(def.name).size() + signature.size() + sizeof "\n--\n\n" -
+                          1);
     return doc;
 }
 
@@ -93,7 +94,8 @@ inline PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, 
     }
     PyObject* self = args[0];
     if (!PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(f->owner))) {
-        PyErr_Format(PyExc_TypeError, "descriptor '%U' for '%.100s' objects doesn't apply to a '%.100s' object",
+        PyErr_Format(PyExc_TypeError,
+                     "descriptor '%U' for '%.100s' objects doesn't apply to a '%.100s' object",
                      f->name, reinterpret_cast<PyTypeObject*>(f->owner)->tp_name,
                      Py_TYPE(self)->tp_name);
         return nullptr;
@@ -233,8 +235,7 @@ inline PyType_Spec function_spec = {
     sizeof(Function),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
-        Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_IMMUTABLETYPE |
-        Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
     function_slots,
 };
 
@@ -292,14 +293,15 @@ inline Ref make_function(const FunctionDef& def, PyObject* module, PyObject* cls
 inline bool add_function(PyObject* module, const FunctionDef& def) {
     Ref module_name = Ref::steal(PyModule_GetNameObject(module));
     if (!module_name) return false;
-    Ref f = Ref::steal(PyCFunction_NewEx(const_cast<PyMethodDef*>(&def.method), module,
-                                         module_name.get()));
+    Ref f = Ref::steal(
+        PyCFunction_NewEx(const_cast<PyMethodDef*>(&def.method), module, module_name.get()));
     return f && PyModule_AddObjectRef(module, def.name, f.get()) == 0;
 }
 
 // The same with a function object that carries `__annotations__` (and a
 // `__dict__`), as a function written in Python would.
-inline bool add_annotated_function(PyObject* module, const FunctionDef& def, PyObject* annotations) {
+inline bool add_annotated_function(PyObject* module, const FunctionDef& def,
+                                   PyObject* annotations) {
     Ref f = make_function(def, module);
     return f && PyObject_SetAttrString(f.get(), "__annotations__", annotations) == 0 &&
            PyModule_AddObjectRef(module, def.name, f.get()) == 0;
