@@ -7,9 +7,9 @@ PYTHON ?= python3.12
 VENV   := .venv
 BIN    := $(VENV)/bin
 STAMP  := $(VENV)/.chronvale-installed
-SOURCES := $(wildcard reru/src/*.cpp reru/include/*.hpp reru/include/reru/*.hpp) \
-           CMakeLists.txt pyproject.toml $(wildcard chronvale/*.py chronvale/*/*.py chronvale/*/*/*.py chronvale/*/*/*/*.py)
 CXX_SOURCES := $(wildcard reru/src/*.cpp reru/include/*.hpp reru/include/reru/*.hpp)
+SOURCES := $(CXX_SOURCES) CMakeLists.txt pyproject.toml README.md LICENSE \
+           $(shell find chronvale -name '*.py' -o -name '*.pyi' -o -name py.typed)
 MODULES := chronvale.reru.pyd.zonebook chronvale.reru.pyd.Compiled chronvale.reru.pyd.scrub_text \
            chronvale.reru.pyd.zududized.patternseek chronvale.reru.pyd.zududized.PadShaper \
            chronvale.reru.pyd.zududized.joinmark chronvale.reru.pyd.zududized.suffixswap
