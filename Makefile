@@ -1,14 +1,23 @@
 # One-command set-up: a virtual environment with CPython 3.12 (pyenv picks it
-# from .python-version), the package built and installed into it with its
-# test extras, then the tour, the tests or the benchmarks.
+# from .python-version), the build tools (CMake and Ninja included) and the
+# test tools from PyPI, the package built and installed into it, then the
+# tour, the tests or the benchmarks. A machine needs CPython 3.12 and a C++20
+# compiler, nothing else.
 PYTHON ?= python3.12
 VENV   := .venv
 BIN    := $(VENV)/bin
 STAMP  := $(VENV)/.chronvale-installed
-SOURCES := $(wildcard reru/src/*.cpp reru/include/*.hpp reru/include/reru/*.hpp) \
-           CMakeLists.txt pyproject.toml $(wildcard chronvale/*.py chronvale/*/*.py chronvale/*/*/*.py chronvale/*/*/*/*.py)
+CXX_SOURCES := $(wildcard reru/src/*.cpp reru/include/*.hpp reru/include/reru/*.hpp)
+SOURCES := $(CXX_SOURCES) CMakeLists.txt pyproject.toml README.md LICENSE \
+           $(shell find chronvale -name '*.py' -o -name '*.pyi' -o -name py.typed)
+MODULES := chronvale.reru.pyd.zonebook chronvale.reru.pyd.Compiled chronvale.reru.pyd.scrub_text \
+           chronvale.reru.pyd.zududized.patternseek chronvale.reru.pyd.zududized.PadShaper \
+           chronvale.reru.pyd.zududized.joinmark chronvale.reru.pyd.zududized.suffixswap
 
-.PHONY: all install demo test bench clean
+# `make ... WERROR=1` makes compiler warnings errors (CI does).
+BUILD_FLAGS := $(if $(WERROR),-Ccmake.define.CHRONVALE_WERROR=ON)
+
+.PHONY: all install demo test bench sanitize dist wheel-test typecheck lint format clean
 
 all: install
 
@@ -17,12 +26,12 @@ $(BIN)/python:
 	$(BIN)/python -m pip install --quiet --upgrade pip
 
 $(VENV)/.deps: pyproject.toml | $(BIN)/python
-	$(BIN)/python -m pip install --quiet "scikit-build-core>=0.10" ninja "pytest>=8" "hypothesis>=6.100"
+	$(BIN)/python -m pip install --quiet --group build
 	touch $@
 
 # The build directory persists under build/, so rebuilds are incremental.
 $(STAMP): $(SOURCES) $(VENV)/.deps
-	$(BIN)/python -m pip install --quiet --no-build-isolation --no-deps ".[test]"
+	$(BIN)/python -m pip install --quiet --no-build-isolation $(BUILD_FLAGS) ".[test]"
 	touch $@
 
 install: $(STAMP)
@@ -30,12 +39,89 @@ install: $(STAMP)
 demo: install
 	cd examples && ../$(BIN)/python -I tour.py
 
-# -I keeps the source tree off sys.path: the tests import the installed build.
+# -I keeps the source tree off sys.path: the tests (and the README's
+# examples, run as doctests) import the installed build.
 test: install
-	$(BIN)/python -I -m pytest -q tests
+	$(BIN)/python -I -m pytest -q
 
 bench: install
 	$(BIN)/python -I benchmarks/run.py
 
+# --- Sanitizer run ----------------------------------------------------------
+# The modules built with AddressSanitizer and UndefinedBehaviorSanitizer
+# (GCC), installed into their own virtual environment under build/sanitize,
+# and the whole suite run there. The interpreter is not instrumented: it
+# loads the sanitizer runtime through LD_PRELOAD, and PYTHONMALLOC=malloc
+# sends its own allocations through the runtime too. -P -s instead of -I,
+# which would ignore PYTHONMALLOC. The interpreter's own leaks at exit are
+# not ours to judge (detect_leaks=0). Reports go to files, so that one in a
+# child process counts as well; any report fails the run.
+SAN_CXX  ?= g++
+SAN_DIR  := build/sanitize
+SAN_BIN  := $(SAN_DIR)/venv/bin
+SAN_LOGS := $(abspath $(SAN_DIR))/reports
+
+$(SAN_BIN)/python:
+	$(PYTHON) -m venv $(SAN_DIR)/venv
+	$(SAN_BIN)/python -m pip install --quiet --upgrade pip
+
+$(SAN_DIR)/.installed: $(SOURCES) $(VENV)/.deps | $(SAN_BIN)/python
+	rm -rf $(SAN_DIR)/wheel
+	CXX=$(SAN_CXX) $(BIN)/python -m pip wheel --quiet --no-build-isolation --no-deps \
+	    -w $(SAN_DIR)/wheel -Cbuild-dir=$(SAN_DIR)/cmake -Ccmake.build-type=Debug \
+	    -Ccmake.define.CHRONVALE_SANITIZE=ON $(BUILD_FLAGS) .
+	$(SAN_BIN)/python -m pip install --quiet --no-deps --force-reinstall $(SAN_DIR)/wheel/*.whl
+	$(SAN_BIN)/python -m pip install --quiet "$$(echo $(SAN_DIR)/wheel/*.whl)[test]"
+	touch $@
+
+sanitize: $(SAN_DIR)/.installed
+	rm -rf $(SAN_LOGS) && mkdir -p $(SAN_LOGS)
+	LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -print-file-name=libubsan.so)" \
+	PYTHONMALLOC=malloc \
+	ASAN_OPTIONS=detect_leaks=0:log_path=$(SAN_LOGS)/asan \
+	UBSAN_OPTIONS=print_stacktrace=1:log_path=$(SAN_LOGS)/ubsan \
+	    $(SAN_BIN)/python -P -s -m pytest -q -p no:cacheprovider; \
+	status=$$?; \
+	if [ -n "$$(ls $(SAN_LOGS))" ]; then cat $(SAN_LOGS)/*; echo "sanitizer reports above"; exit 1; fi; \
+	exit $$status
+
+# --- Packaging ----------------------------------------------------------------
+# The standard route: an sdist, and a wheel built from it, checked by twine;
+# the wheel must hold the stubs, py.typed and the licence and be manylinux
+# 2.17 compatible; then it is installed into a fresh environment and the
+# suite runs against it.
+$(VENV)/.check-tools: pyproject.toml | $(BIN)/python
+	$(BIN)/python -m pip install --quiet --group check
+	touch $@
+
+dist: $(VENV)/.check-tools
+	rm -rf dist
+	$(BIN)/python -m build --outdir dist $(BUILD_FLAGS) .
+	$(BIN)/python -m twine check --strict dist/*
+	$(BIN)/python .ci/check_wheel.py dist/*.whl
+
+wheel-test: dist
+	rm -rf build/wheel-venv
+	$(PYTHON) -m venv build/wheel-venv
+	build/wheel-venv/bin/python -m pip install --quiet "$$(echo dist/*.whl)[test]"
+	build/wheel-venv/bin/python -I -m pytest -q -p no:cacheprovider
+
+# --- Checks ---------------------------------------------------------------------
+# The stubs against the installed modules (run outside the source tree, so
+# that the installed stubs are the ones read), and a typed program that uses
+# every module under mypy --strict.
+typecheck: install $(VENV)/.check-tools
+	cd build && ../$(BIN)/python -I -m mypy.stubtest --mypy-config-file ../pyproject.toml $(MODULES)
+	cd build && ../$(BIN)/python -I -m mypy --config-file ../pyproject.toml ../examples/typed_usage.py
+	$(BIN)/python -I examples/typed_usage.py
+
+lint: $(VENV)/.check-tools
+	$(BIN)/ruff check .
+	$(BIN)/clang-format --dry-run -Werror $(CXX_SOURCES)
+
+format: $(VENV)/.check-tools
+	$(BIN)/ruff check --fix .
+	$(BIN)/clang-format -i $(CXX_SOURCES)
+
 clean:
-	rm -rf build $(VENV) .pytest_cache .hypothesis
+	rm -rf build dist $(VENV) .pytest_cache .hypothesis .mypy_cache .ruff_cache

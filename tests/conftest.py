@@ -1,5 +1,6 @@
 import pathlib
 
+import pytest
 from hypothesis import settings
 
 import chronvale
@@ -19,5 +20,7 @@ def pytest_configure(config):
     here = pathlib.Path(__file__).resolve().parent.parent
     installed = pathlib.Path(chronvale.__file__).resolve().parent
     if installed.parent == here:
-        raise RuntimeError(f"chronvale was imported from the source tree ({installed}), "
-                           "not from the installed build")
+        raise pytest.UsageError(
+            f"chronvale was imported from the source tree ({installed}), not from the installed "
+            "build: run `make test`, or `python -I -m pytest` with the build installed"
+        )

@@ -21,8 +21,10 @@ def tables():
     mapping = ps.non_padded_to_zero_padded_specifiers()
     saved = copy.deepcopy(table), dict(mapping)
     yield table, mapping
-    table.clear(); table.update(saved[0])
-    mapping.clear(); mapping.update(saved[1])
+    table.clear()
+    table.update(saved[0])
+    mapping.clear()
+    mapping.update(saved[1])
 
 
 # -- tables -------------------------------------------------------------------

@@ -394,10 +394,11 @@ PyType_Spec cregexps_spec = {
     cregexps_slots,
 };
 
-const reru::FunctionDef datetime_def{"datetime", datetime};
-const reru::FunctionDef compile_regex_patterns_def{"compile_regex_patterns",
-                                                   compile_regex_patterns};
-const reru::FunctionDef get_time_fragments_def{"get_time_fragments", get_time_fragments};
+const reru::FunctionDef datetime_def{"datetime", datetime, "datetime($module, /, fmt)\n--\n\n"};
+const reru::FunctionDef compile_regex_patterns_def{"compile_regex_patterns", compile_regex_patterns,
+                                                   "compile_regex_patterns($module, /)\n--\n\n"};
+const reru::FunctionDef get_time_fragments_def{"get_time_fragments", get_time_fragments,
+                                              "get_time_fragments($self, /, component)\n--\n\n"};
 
 // ---------------------------------------------------------------------------
 // Initialisation steps, in the order the module body runs them

@@ -402,11 +402,15 @@ PyObject* has_leading_zero(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 
 // In binding order; `__all__` lists the same names in the same order.
 const reru::FunctionDef functions[] = {
-    {"zero_handling_date_formats", zero_handling_date_formats},
-    {"non_padded_to_zero_padded_specifiers", non_padded_to_zero_padded_specifiers},
-    {"has_leading_zero", has_leading_zero},
-    {"date_format_leading_zero", date_format_leading_zero},
-    {"replace_non_padded_with_padded", replace_non_padded_with_padded},
+    {"zero_handling_date_formats", zero_handling_date_formats,
+     "zero_handling_date_formats($module, /)\n--\n\n"},
+    {"non_padded_to_zero_padded_specifiers", non_padded_to_zero_padded_specifiers,
+     "non_padded_to_zero_padded_specifiers($module, /, ret_format=None)\n--\n\n"},
+    {"has_leading_zero", has_leading_zero, "has_leading_zero($module, /, input_str)\n--\n\n"},
+    {"date_format_leading_zero", date_format_leading_zero,
+     "date_format_leading_zero($module, /, date, format_string)\n--\n\n"},
+    {"replace_non_padded_with_padded", replace_non_padded_with_padded,
+     "replace_non_padded_with_padded($module, /, input_format)\n--\n\n"},
 };
 
 Ref import_datetime_class() {

@@ -140,7 +140,7 @@ PyObject* isISOT(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
     return answer(text.data, text.size, text.ascii);
 }
 
-const reru::FunctionDef isISOT_def{"isISOT", isISOT};
+const reru::FunctionDef isISOT_def{"isISOT", isISOT, "isISOT($module, /, date_string)\n--\n\n"};
 
 reru::ModuleGuard guard{"joinmark"};
 

@@ -228,9 +228,12 @@ PyObject* dformats_accessor(PyObject* self, PyObject* const*, Py_ssize_t nargs, 
 constexpr char kDates[] = "Dates";
 constexpr char kTimes[] = "Times";
 constexpr char kUnique[] = "Unique";
-const reru::FunctionDef dates_def{kDates, dformats_accessor<&DFormats::date_entries, kDates>};
-const reru::FunctionDef times_def{kTimes, dformats_accessor<&DFormats::time_entries, kTimes>};
-const reru::FunctionDef unique_def{kUnique, dformats_accessor<&DFormats::unique_entries, kUnique>};
+const reru::FunctionDef dates_def{kDates, dformats_accessor<&DFormats::date_entries, kDates>,
+                                 "Dates($self, /)\n--\n\n"};
+const reru::FunctionDef times_def{kTimes, dformats_accessor<&DFormats::time_entries, kTimes>,
+                                 "Times($self, /)\n--\n\n"};
+const reru::FunctionDef unique_def{kUnique, dformats_accessor<&DFormats::unique_entries, kUnique>,
+                                  "Unique($self, /)\n--\n\n"};
 
 // The catalogue holds nothing but the fixed tables, so a copy is simply a
 // new catalogue of the same class.
@@ -238,7 +241,8 @@ PyObject* dformats_reduce(PyObject* self, PyObject* const*, Py_ssize_t nargs, Py
     if (!reru::no_params("__reduce__", nargs, kwnames)) return nullptr;
     return Py_BuildValue("(O())", reinterpret_cast<PyObject*>(Py_TYPE(self)));
 }
-const reru::FunctionDef dformats_reduce_def{"__reduce__", dformats_reduce};
+const reru::FunctionDef dformats_reduce_def{"__reduce__", dformats_reduce,
+                                           "__reduce__($self, /)\n--\n\n"};
 
 PyType_Slot dformats_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(dformats_new)},
@@ -273,7 +277,7 @@ PyObject* anytime_impl(PyObject* module, PyObject* const*, Py_ssize_t nargs, PyO
     if (!source) return nullptr;
     return PyObject_CallFunctionObjArgs(compile.get(), source.get(), flag.get(), nullptr);
 }
-const reru::FunctionDef anytime_def{"anytime", anytime_impl};
+const reru::FunctionDef anytime_def{"anytime", anytime_impl, "anytime($module, /)\n--\n\n"};
 
 // 1 when `anytime_regex.search(text)` finds a match, 0 when not, -1 on error.
 int has_time_of_day(PyObject* text) {
@@ -299,7 +303,8 @@ PyObject* get_time_components_impl(PyObject*, PyObject* const* args, Py_ssize_t 
     if (found < 0) return nullptr;
     return PyBool_FromLong(found);
 }
-const reru::FunctionDef get_time_components_def{"get_time_components", get_time_components_impl};
+const reru::FunctionDef get_time_components_def{"get_time_components", get_time_components_impl,
+                                               "get_time_components(datetime_string)\n--\n\n"};
 
 // ---------------------------------------------------------------------------
 // Shape pre-check
@@ -1023,7 +1028,8 @@ PyObject* search_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (timed < 0) return nullptr;
     return (timed ? search_with_time(finder, text) : search_without_time(finder, text)).release();
 }
-const reru::FunctionDef search_def{"search", search_impl};
+const reru::FunctionDef search_def{"search", search_impl,
+                                  "search($self, /, date_string)\n--\n\n"};
 
 PyObject* clear_cache_impl(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
     if (!reru::no_args("clear_cache", nargs, kwnames)) return nullptr;
@@ -1034,7 +1040,7 @@ PyObject* clear_cache_impl(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObje
     }
     Py_RETURN_NONE;
 }
-const reru::FunctionDef clear_cache_def{"clear_cache", clear_cache_impl};
+const reru::FunctionDef clear_cache_def{"clear_cache", clear_cache_impl, "clear_cache()\n--\n\n"};
 
 int finder_init(PyObject* obj, PyObject* args, PyObject* kwds) {
     static const char* const params[] = {"old_sep"};
@@ -1101,7 +1107,8 @@ PyObject* finder_reduce(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyOb
         return Py_BuildValue("(O(OlO)O)", restore.get(), type, kChecksum, Py_None, state.get());
     return Py_BuildValue("(O(OlO))", restore.get(), type, kChecksum, state.get());
 }
-const reru::FunctionDef finder_reduce_def{"__reduce__", finder_reduce};
+const reru::FunctionDef finder_reduce_def{"__reduce__", finder_reduce,
+                                         "__reduce__($self, /)\n--\n\n"};
 
 // Assigns the eight fields from a state tuple and merges a ninth item, a
 // non-empty dictionary, into the instance dictionary.
@@ -1135,7 +1142,8 @@ PyObject* finder_setstate(PyObject* self, PyObject* const* args, Py_ssize_t narg
     if (!apply_state(self, state)) return nullptr;
     Py_RETURN_NONE;
 }
-const reru::FunctionDef finder_setstate_def{"__setstate__", finder_setstate};
+const reru::FunctionDef finder_setstate_def{"__setstate__", finder_setstate,
+                                           "__setstate__($self, /, state)\n--\n\n"};
 
 PyObject* restore_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const char* const params[] = {"type", "checksum", "state"};
@@ -1173,7 +1181,9 @@ PyObject* restore_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     }
     return obj.release();
 }
-const reru::FunctionDef restore_def{"__restore_DateFormatFinder", restore_impl};
+const reru::FunctionDef restore_def{
+    "__restore_DateFormatFinder", restore_impl,
+    "__restore_DateFormatFinder($module, /, type, checksum, state)\n--\n\n"};
 
 PyType_Slot finder_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(finder_new)},

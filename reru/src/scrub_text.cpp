@@ -36,7 +36,7 @@ struct Chunk {
     unsigned space;  // the space alone
     unsigned nul;
 #ifdef SCRUB_TEXT_SSE2
-    unsigned __int128 mapped;
+    __extension__ unsigned __int128 mapped;
 #else
     unsigned char mapped[chunk_size];
 #endif
@@ -64,7 +64,7 @@ SCRUB_TEXT_INLINE Chunk classify(const unsigned char* p) {
 // Writes the `run` mapped bytes from byte `from` of the chunk at `out`;
 // 16 bytes are stored, so `out` needs room for 16.
 SCRUB_TEXT_INLINE void put(const Chunk& c, unsigned from, unsigned, unsigned char* out) {
-    const unsigned __int128 bytes = c.mapped >> (8 * from);
+    __extension__ const unsigned __int128 bytes = c.mapped >> (8 * from);
     std::memcpy(out, &bytes, sizeof bytes);
 }
 #else
@@ -265,7 +265,8 @@ PyObject* scrubtext(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     return PyUnicode_CheckExact(value) ? scrub_str(value) : scrub_encoded(value);
 }
 
-const reru::FunctionDef scrubtext_def{"scrubtext", scrubtext};
+const reru::FunctionDef scrubtext_def{"scrubtext", scrubtext,
+                                       "scrubtext($module, /, input_string)\n--\n\n"};
 
 reru::ModuleGuard guard{"scrub_text"};
 

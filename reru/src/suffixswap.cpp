@@ -53,7 +53,8 @@ PyObject* replaceZ(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     return replaced(value, text);
 }
 
-const reru::FunctionDef replaceZ_def{"replaceZ", replaceZ};
+const reru::FunctionDef replaceZ_def{"replaceZ", replaceZ,
+                                      "replaceZ($module, /, datetime_string)\n--\n\n"};
 
 reru::ModuleGuard guard{"suffixswap"};
 

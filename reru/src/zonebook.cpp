@@ -320,7 +320,8 @@ PyObject* get_zonebook(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* 
     return get_zonebook_impl().release();
 }
 
-const reru::FunctionDef get_zonebook_def{"get_zonebook", get_zonebook};
+const reru::FunctionDef get_zonebook_def{"get_zonebook", get_zonebook,
+                                          "get_zonebook($module, /)\n--\n\n"};
 
 }  // namespace
 

@@ -137,6 +137,4 @@ inline bool set_all(PyObject* module, std::initializer_list<const char*> names) 
         PyModuleDef_HEAD_INIT, #NAME, nullptr, 0, nullptr, NAME##_slots,                  \
         nullptr, nullptr, NAME##_free,                                                    \
     };                                                                                    \
-    extern "C" __attribute__((visibility("default"))) PyObject* PyInit_##NAME(void) {     \
-        return PyModuleDef_Init(&NAME##_def);                                             \
-    }
+    PyMODINIT_FUNC PyInit_##NAME(void) { return PyModuleDef_Init(&NAME##_def); }
