@@ -60,6 +60,9 @@ def test_unbound_methods_and_defaults():
     assert str(inspect.signature(Compiled.cRegexps.get_time_fragments)) == "(self, /, component)"
     assert str(inspect.signature(Finder.__setstate__)) == "(self, /, state)"
     assert str(inspect.signature(Finder.__reduce__)) == "(self, /)"
+    for cls in (patternseek.dFormats, Compiled.cRegexps):
+        assert str(inspect.signature(cls.__setstate__)) == "(self, /, state)"
+    assert str(inspect.signature(Compiled.cRegexps.__reduce__)) == "(self, /)"
     restore = getattr(patternseek, "__restore_DateFormatFinder")
     assert str(inspect.signature(restore)) == "(type, checksum, state)"
     default = inspect.signature(PadShaper.non_padded_to_zero_padded_specifiers).parameters

@@ -37,8 +37,10 @@ inline PyObject* refuse_setstate(PyObject*, PyObject* const* args, Py_ssize_t na
     raise_no_reduce();
     return nullptr;
 }
-inline const FunctionDef refuse_reduce_def{"__reduce__", refuse_reduce};
-inline const FunctionDef refuse_setstate_def{"__setstate__", refuse_setstate};
+inline const FunctionDef refuse_reduce_def{"__reduce__", refuse_reduce,
+                                           "__reduce__($self, /)\n--\n\n"};
+inline const FunctionDef refuse_setstate_def{"__setstate__", refuse_setstate,
+                                             "__setstate__($self, /, state)\n--\n\n"};
 }  // namespace detail
 
 // Adds the refusing `__reduce__` (unless `keep_reduce`) and `__setstate__`.
