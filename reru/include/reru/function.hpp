@@ -243,7 +243,7 @@ inline PyType_Spec function_spec = {
 // kept for the life of the process.
 inline PyTypeObject* function_type() {
     static PyObject* type = nullptr;
-    if (type == nullptr) type = PyType_FromSpec(&function_spec);
+    if (type == nullptr) type = new_type(&function_spec);
     return reinterpret_cast<PyTypeObject*>(type);
 }
 

@@ -97,6 +97,15 @@ private:
     PyObject* obj_ = nullptr;
 };
 
+// A class made from `spec` (new reference), or NULL with an error set. When
+// one allocation inside it fails, the interpreter's type creation can return
+// NULL without setting an exception; that is reported as MemoryError.
+inline PyObject* new_type(PyType_Spec* spec, PyObject* module = nullptr) {
+    PyObject* type = PyType_FromModuleAndSpec(module, spec, nullptr);
+    if (type == nullptr && !PyErr_Occurred()) PyErr_NoMemory();
+    return type;
+}
+
 // Interpret a C API status: true when `p` is non-NULL.
 inline bool ok(PyObject* p) noexcept { return p != nullptr; }
 

@@ -12,7 +12,7 @@ namespace reru {
 // attribute, and the module's native code goes on using the class for the
 // life of the process (the module initialises once per process).
 inline bool add_type(PyObject* module, PyType_Spec* spec, const char* attr, PyTypeObject*& out) {
-    PyObject* type = PyType_FromModuleAndSpec(module, spec, nullptr);
+    PyObject* type = new_type(spec, module);
     if (type == nullptr) return false;
     out = reinterpret_cast<PyTypeObject*>(type);  // the new reference stays with `out`
     return PyModule_AddObjectRef(module, attr, type) == 0;
