@@ -67,50 +67,61 @@ constexpr Squeezes make_squeezes() {
 
 constexpr Squeezes squeezes = make_squeezes();
 
-// Sixteen bytes, classified, and the same bytes with every white-space byte
-// turned into a space (what the output holds in their place): a vector, or
-// two words of eight bytes read as little-endian (byte 0 lowest), so that
-// shifting a word down moves its bytes to lower places.
-#ifdef SCRUB_TEXT_SSE2
-using Bytes = __m128i;
-#else
-struct Bytes {
-    std::uint64_t half[2];
-};
-#endif
+// Sixteen bytes as one vector, of bytes or of two words. The compilers turn
+// the operations on them into the machine's vector instructions (SSE2 on
+// x86-64) or into operations on words; only gathering one bit of each byte
+// into a mask differs between machines.
+typedef signed char SignedBytes __attribute__((vector_size(16)));
+typedef std::uint64_t Words __attribute__((vector_size(16)));
 
+// Byte j of a word is byte j in memory, the lowest first, so that shifting
+// a word down moves its bytes to lower places.
+SCRUB_TEXT_INLINE Words little_endian(Words w) {
+    if constexpr (std::endian::native == std::endian::big) {
+        return Words{__builtin_bswap64(w[0]), __builtin_bswap64(w[1])};
+    }
+    return w;
+}
+
+// Bit j set for each byte j of `m` that is 0xFF (the others are zero).
+SCRUB_TEXT_INLINE unsigned bits(SignedBytes m) {
+#ifdef SCRUB_TEXT_SSE2
+    return static_cast<unsigned>(_mm_movemask_epi8(std::bit_cast<__m128i>(m)));
+#else
+    // The top bit of each byte, gathered into the top byte of the word by a
+    // multiplication whose partial products never overlap.
+    const Words w = little_endian(std::bit_cast<Words>(m)) & 0x8080808080808080u;
+    return static_cast<unsigned>(w[0] * 0x0002040810204081u >> 56) |
+           static_cast<unsigned>(w[1] * 0x0002040810204081u >> 56) << 8;
+#endif
+}
+
+// Sixteen bytes, classified, and the same bytes with every white-space byte
+// turned into a space (what the output holds in their place).
 struct Block {
     unsigned ws;     // the six white-space bytes
     unsigned space;  // the space alone
     unsigned nul;
-    Bytes mapped;
+    Words mapped;    // as little-endian words
 };
 
-#ifdef SCRUB_TEXT_SSE2
 SCRUB_TEXT_INLINE Block classify(const unsigned char* p) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i blank = _mm_set1_epi8(' ');
-    const __m128i space = _mm_cmpeq_epi8(v, blank);
-    // Tab to carriage return are 9 to 13; bytes of 0x80 and up compare as
-    // negative and so fall outside.
-    const __m128i control = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('\t' - 1)),
-                                          _mm_cmplt_epi8(v, _mm_set1_epi8('\r' + 1)));
-    const __m128i ws = _mm_or_si128(space, control);
-    return {static_cast<unsigned>(_mm_movemask_epi8(ws)),
-            static_cast<unsigned>(_mm_movemask_epi8(space)),
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))),
-            // white space is at most a space, which lifts it to a space
-            _mm_max_epu8(v, _mm_and_si128(ws, blank))};
+    SignedBytes v;
+    std::memcpy(&v, p, sizeof v);
+    const SignedBytes space = v == ' ';
+    // Tab to carriage return are 9 to 13; bytes of 0x80 and up are negative
+    // here and so fall outside.
+    const SignedBytes ws = space | ((v > '\t' - 1) & (v < '\r' + 1));
+    const SignedBytes mapped = (v & ~ws) | (ws & ' ');
+    return {bits(ws), bits(space), bits(v == 0), little_endian(std::bit_cast<Words>(mapped))};
 }
 
-// One step of the packing on both halves at once: the bytes move down by
-// 1 << step places.
-template <int step>
-SCRUB_TEXT_INLINE __m128i squeeze_step(__m128i v, unsigned lo, unsigned hi) {
-    const __m128i lands = _mm_set_epi64x(static_cast<long long>(squeezes.lands[step][hi]),
-                                         static_cast<long long>(squeezes.lands[step][lo]));
-    const __m128i down = _mm_srli_epi64(v, 8 << step);
-    return _mm_xor_si128(v, _mm_and_si128(_mm_xor_si128(v, down), lands));
+// One step of the packing on both halves at once: a select between the
+// words and the words shifted down by 1 << step places.
+template <unsigned step>
+SCRUB_TEXT_INLINE Words squeeze_step(Words w, unsigned lo, unsigned hi) {
+    const Words lands{squeezes.lands[step][lo], squeezes.lands[step][hi]};
+    return w ^ ((w ^ (w >> (8 << step))) & lands);
 }
 
 // Writes the mapped bytes that `keep` marks, in order, at `out` and returns
@@ -118,49 +129,14 @@ SCRUB_TEXT_INLINE __m128i squeeze_step(__m128i v, unsigned lo, unsigned hi) {
 SCRUB_TEXT_INLINE unsigned char* put(const Block& b, unsigned keep, unsigned char* out) {
     const unsigned lo = keep & 0xFF;
     const unsigned hi = keep >> 8;
-    __m128i v = squeeze_step<0>(b.mapped, lo, hi);
-    v = squeeze_step<1>(v, lo, hi);
-    v = squeeze_step<2>(v, lo, hi);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
+    Words w = squeeze_step<0>(b.mapped, lo, hi);
+    w = squeeze_step<1>(w, lo, hi);
+    w = little_endian(squeeze_step<2>(w, lo, hi));
+    std::memcpy(out, &w, 8);
     out += squeezes.count[lo];
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(v, v));
+    std::memcpy(out, reinterpret_cast<const unsigned char*>(&w) + 8, 8);
     return out + squeezes.count[hi];
 }
-#else
-SCRUB_TEXT_INLINE std::uint64_t little_endian(std::uint64_t word) {
-    if constexpr (std::endian::native == std::endian::big) return __builtin_bswap64(word);
-    return word;
-}
-
-SCRUB_TEXT_INLINE Block classify(const unsigned char* p) {
-    Block b{0, 0, 0, {}};
-    unsigned char mapped[block_size];
-    for (unsigned j = 0; j < block_size; ++j) {
-        const bool ws = reru::is_ascii_space(p[j]);
-        b.ws |= unsigned{ws} << j;
-        b.space |= unsigned{p[j] == ' '} << j;
-        b.nul |= unsigned{p[j] == 0} << j;
-        mapped[j] = ws ? ' ' : p[j];
-    }
-    std::memcpy(b.mapped.half, mapped, sizeof mapped);
-    for (std::uint64_t& word : b.mapped.half) word = little_endian(word);
-    return b;
-}
-
-SCRUB_TEXT_INLINE unsigned char* put(const Block& b, unsigned keep, unsigned char* out) {
-    for (unsigned h = 0; h < 2; ++h) {
-        const unsigned half = keep >> (8 * h) & 0xFF;
-        std::uint64_t word = b.mapped.half[h];
-        for (unsigned step = 0; step < 3; ++step) {
-            word ^= (word ^ (word >> (8 << step))) & squeezes.lands[step][half];
-        }
-        word = little_endian(word);
-        std::memcpy(out, &word, sizeof word);
-        out += squeezes.count[half];
-    }
-    return out;
-}
-#endif
 
 // The block that holds byte `i` of `s[0 .. n)` as its byte `first`, and the
 // mask of its bytes from `first` up to the end of the text. Where fewer than
