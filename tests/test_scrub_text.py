@@ -5,6 +5,7 @@ import re
 import pytest
 from hypothesis import given, strategies as st
 
+from chronvale.reru.pyd import scrub_text
 from chronvale.reru.pyd.scrub_text import scrubtext
 
 
@@ -140,6 +141,12 @@ def test_encode_results_and_errors(value, error, message):
     with pytest.raises(error) as info:
         scrubtext(value)
     assert message is None or str(info.value) == message
+
+
+def test_one_public_function_without_docstrings():
+    assert scrub_text.__all__ == ["scrubtext"]
+    assert [name for name in vars(scrub_text) if not name.startswith("_")] == ["scrubtext"]
+    assert scrub_text.__doc__ is None and scrubtext.__doc__ is None
 
 
 def test_argument_count_and_keywords():

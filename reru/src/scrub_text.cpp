@@ -11,6 +11,7 @@
 #include "reru.hpp"
 #include "reru/text.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 
@@ -139,9 +140,9 @@ SCRUB_TEXT_INLINE unsigned char* put(const Block& b, unsigned keep, unsigned cha
 }
 
 // The block that holds byte `i` of `s[0 .. n)` as its byte `first`, and the
-// mask of its bytes from `first` up to the end of the text. Where fewer than
-// 16 bytes are left it is the last 16, overlapping the block before; a text
-// shorter than a block is read through a padded copy.
+// mask of its bytes from `first` up to the end of the text (none when i is
+// n). Where fewer than 16 bytes are left it is the last 16, overlapping the
+// block before; a text shorter than a block is read through a padded copy.
 struct Window {
     Block block;
     Py_ssize_t base;  // position of the block's byte 0 in the text
@@ -156,14 +157,14 @@ SCRUB_TEXT_INLINE Window window(const unsigned char* s, Py_ssize_t n, Py_ssize_t
         const auto first = static_cast<unsigned>(i);
         return {classify(padded), 0, first, ((1u << n) - 1) & (~0u << first)};
     }
-    const Py_ssize_t base = i + block_size <= n ? i : n - block_size;
+    const Py_ssize_t base = std::min(i, n - block_size);
     const auto first = static_cast<unsigned>(i - base);
     return {classify(s + base), base, first, 0xFFFFu & (~0u << first)};
 }
 
-// Both passes below take the text a whole block at a time, and the rest (or
-// a block with a NUL) through a window; a whole block has all its bytes
-// valid.
+// Both passes below take the text a whole block at a time and the rest
+// (the last byte at least, or from a block with a NUL on) through a window;
+// a whole block has all its bytes valid.
 constexpr unsigned whole = 0xFFFF;
 
 // The bytes of a block that scrubbing changes: white space other than a
@@ -182,17 +183,15 @@ SCRUB_TEXT_INLINE unsigned changes(const Block& b, unsigned valid, unsigned firs
 Py_ssize_t first_change(const unsigned char* s, Py_ssize_t n) {
     unsigned after_space = 1;  // a space at the very start goes
     Py_ssize_t i = 0;
-    for (; i + block_size <= n; i += block_size) {
+    for (; i + block_size < n; i += block_size) {
         const unsigned change = changes(classify(s + i), whole, 0, after_space);
         if (change != 0) return i + std::countr_zero(change);
     }
-    if (i < n) {
-        const Window w = window(s, n, i);
-        const unsigned change = changes(w.block, w.valid, w.first, after_space);
-        if (change != 0) return w.base + std::countr_zero(change);
-    }
-    // A single space at the very end goes too.
-    return n > 0 && s[n - 1] == ' ' ? n - 1 : n;
+    const Window w = window(s, n, i);
+    // A single space as the last byte goes too.
+    const unsigned last = w.valid & ~(w.valid >> 1);
+    const unsigned change = changes(w.block, w.valid, w.first, after_space) | (w.block.space & last);
+    return change != 0 ? w.base + std::countr_zero(change) : n;
 }
 
 // Rewrites the bytes of a block that `valid` marks (bits `first` and up) at
@@ -220,15 +219,13 @@ Py_ssize_t scrub_from(const unsigned char* s, Py_ssize_t n, Py_ssize_t k, unsign
     unsigned char* end = out + k;
     unsigned after_ws = k == 0 || s[k - 1] == ' ';
     Py_ssize_t i = k;
-    for (; i + block_size <= n; i += block_size) {
+    for (; i + block_size < n; i += block_size) {
         const Block b = classify(s + i);
         if (b.nul != 0) break;  // left to the window below, which stops there
         rewrite(b, whole, 0, after_ws, end);
     }
-    if (i < n) {
-        const Window w = window(s, n, i);
-        rewrite(w.block, w.valid, w.first, after_ws, end);
-    }
+    const Window w = window(s, n, i);
+    rewrite(w.block, w.valid, w.first, after_ws, end);
     // A text that ends in white space leaves one space at the end.
     if (after_ws && end > out) --end;
     return end - out;
