@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <initializer_list>
 
 #if defined(__SSE2__) && !defined(SCRUB_TEXT_PORTABLE)
 #include <emmintrin.h>
@@ -54,11 +55,12 @@ constexpr Squeezes make_squeezes() {
                 ++dropped;
                 continue;
             }
-            unsigned at = j;
-            for (unsigned step = 0; step < 3; ++step) {
-                if ((dropped >> step & 1) == 0) continue;
-                at -= 1u << step;
-                t.lands[step][keep] |= std::uint64_t{0xFF} << (8 * at);
+            // After step s the byte has moved by the low s + 1 bits of its count.
+            for (const unsigned step : {0u, 1u, 2u}) {
+                const unsigned at = j - (dropped & ((2u << step) - 1));
+                if ((dropped >> step & 1) != 0) {
+                    t.lands[step][keep] |= std::uint64_t{0xFF} << (8 * at);
+                }
             }
         }
         t.count[keep] = static_cast<unsigned char>(8 - dropped);
@@ -190,7 +192,8 @@ Py_ssize_t first_change(const unsigned char* s, Py_ssize_t n) {
     const Window w = window(s, n, i);
     // A single space as the last byte goes too.
     const unsigned last = w.valid & ~(w.valid >> 1);
-    const unsigned change = changes(w.block, w.valid, w.first, after_space) | (w.block.space & last);
+    const unsigned change =
+        changes(w.block, w.valid, w.first, after_space) | (w.block.space & last);
     return change != 0 ? w.base + std::countr_zero(change) : n;
 }
 
@@ -285,8 +288,9 @@ reru::Name utf8_name{"utf-8"};
 // Anything else: the bytes its own encode("utf-8") returns.
 PyObject* scrub_encoded(PyObject* value) {
     PyObject* encode = encode_name.get();
+    if (encode == nullptr) return nullptr;
     PyObject* utf8 = utf8_name.get();
-    if (encode == nullptr || utf8 == nullptr) return nullptr;
+    if (utf8 == nullptr) return nullptr;
     reru::Ref encoded = reru::Ref::steal(PyObject_CallMethodOneArg(value, encode, utf8));
     if (!encoded) return nullptr;
     if (encoded.get() == Py_None) {
