@@ -108,15 +108,50 @@ struct Block {
     Words mapped;    // as little-endian words
 };
 
-SCRUB_TEXT_INLINE Block classify(const unsigned char* p) {
-    SignedBytes v;
-    std::memcpy(&v, p, sizeof v);
+SCRUB_TEXT_INLINE Block classify(SignedBytes v) {
     const SignedBytes space = v == ' ';
     // Tab to carriage return are 9 to 13; bytes of 0x80 and up are negative
     // here and so fall outside.
     const SignedBytes ws = space | ((v > '\t' - 1) & (v < '\r' + 1));
     const SignedBytes mapped = (v & ~ws) | (ws & ' ');
     return {bits(ws), bits(space), bits(v == 0), little_endian(std::bit_cast<Words>(mapped))};
+}
+
+SCRUB_TEXT_INLINE Block classify(const unsigned char* p) {
+    SignedBytes v;
+    std::memcpy(&v, p, sizeof v);
+    return classify(v);
+}
+
+// The 8 or 4 bytes at `p` as a word, byte j at bits 8j.
+SCRUB_TEXT_INLINE std::uint64_t word8(const unsigned char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return std::endian::native == std::endian::big ? __builtin_bswap64(w) : w;
+}
+
+SCRUB_TEXT_INLINE std::uint64_t word4(const unsigned char* p) {
+    std::uint32_t w;
+    std::memcpy(&w, p, sizeof w);
+    return std::endian::native == std::endian::big ? __builtin_bswap32(w) : w;
+}
+
+// The n < 16 bytes at `p` as a block, put together in registers from loads
+// that overlap (a 16-byte load from a padded copy would wait for the copy
+// to land). What follows the n bytes is left unspecified.
+SCRUB_TEXT_INLINE SignedBytes load_short(const unsigned char* p, Py_ssize_t n) {
+    const auto width = static_cast<unsigned>(8 * n);
+    Words w{0, 0};
+    if (n > 8) {
+        w[0] = word8(p);
+        w[1] = word8(p + n - 8) >> (128 - width);
+    } else if (n >= 4) {
+        w[0] = word4(p) | word4(p + n - 4) << (width - 32);
+    } else if (n != 0) {  // bytes 0, n / 2 and n - 1 are all of one to three
+        w[0] = p[0] | std::uint64_t{p[n / 2]} << (8 * (n / 2)) |
+               std::uint64_t{p[n - 1]} << (width - 8);
+    }
+    return std::bit_cast<SignedBytes>(little_endian(w));
 }
 
 // One step of the packing on both halves at once: a select between the
@@ -144,7 +179,7 @@ SCRUB_TEXT_INLINE unsigned char* put(const Block& b, unsigned keep, unsigned cha
 // The block that holds byte `i` of `s[0 .. n)` as its byte `first`, and the
 // mask of its bytes from `first` up to the end of the text (none when i is
 // n). Where fewer than 16 bytes are left it is the last 16, overlapping the
-// block before; a text shorter than a block is read through a padded copy.
+// block before; a text shorter than a block is read as a short block.
 struct Window {
     Block block;
     Py_ssize_t base;  // position of the block's byte 0 in the text
@@ -154,10 +189,8 @@ struct Window {
 
 SCRUB_TEXT_INLINE Window window(const unsigned char* s, Py_ssize_t n, Py_ssize_t i) {
     if (n < block_size) {
-        unsigned char padded[block_size] = {};
-        std::memcpy(padded, s, static_cast<size_t>(n));
         const auto first = static_cast<unsigned>(i);
-        return {classify(padded), 0, first, ((1u << n) - 1) & (~0u << first)};
+        return {classify(load_short(s, n)), 0, first, ((1u << n) - 1) & (~0u << first)};
     }
     const Py_ssize_t base = std::min(i, n - block_size);
     const auto first = static_cast<unsigned>(i - base);
