@@ -26,6 +26,7 @@ if str(HERE) not in sys.path:  # run as a script under -I
 
 import corpus  # noqa: E402
 import plain_models  # noqa: E402
+import scrub_bench  # noqa: E402
 from timing import Result, calls, expressions, race  # noqa: E402
 
 from chronvale.reru.pyd.zududized.patternseek import DateFormatFinder  # noqa: E402
@@ -243,42 +244,6 @@ def bench_short_probes(report):
                       1 / entry["ratio_to_first"][floor], bound, False)
 
 
-def megabyte_text(ascii_only):
-    words = ["date", "time", "meeting", "on", "the", "2023-01-05", "at", "10:30", "and",
-             "report", "zone", "UTC", "quarterly", "review" if ascii_only else "révision",
-             "of", "numbers" if ascii_only else "Zürich", "a", "offset", "+05:30", "week"]
-    gaps = [" ", " ", " ", " ", "  ", "\t", "\n", " \r\n", "\n\n  ", " "]
-    parts, size, i = ["  "], 2, 0
-    while size < 1_000_000:
-        word, gap = words[(i * 7) % len(words)], gaps[(i * 3) % len(gaps)]
-        parts += [word, gap]
-        size += len(word.encode()) + len(gap)
-        i += 1
-    return "".join(parts) + "\n"
-
-
-def bench_scrub_megabyte(report):
-    fn = probe("scrubtext")
-    for ascii_only in (True, False):
-        text = megabyte_text(ascii_only)
-        nbytes = len(text.encode())
-        title = f"scrubtext on a {nbytes / 1e6:.2f} MB text" + \
-            ("" if ascii_only else " with non-ASCII words")
-        if fn is None:
-            report.missing(title)
-            continue
-        result = race([calls("native scrubtext", lambda: fn(text)),
-                       calls('" ".join(s.split())', lambda: " ".join(text.split())),
-                       calls("s.strip()", text.strip),
-                       calls("plain model scrubtext", lambda: plain_models.scrubtext(text))],
-                      rounds=5, min_batch=0.05, max_n=200)
-        entry = report.case(title, result)
-        speed = nbytes / result.times["native scrubtext"] / 1e9
-        print(f"  native throughput: {speed:.2f} GB/s")
-        if ascii_only:
-            report.target(entry, "native scrubtext throughput, GB/s", speed, 2, True)
-
-
 # --- import ------------------------------------------------------------------------
 
 PRELUDE = "import time, re, datetime, os, sys\n"
@@ -363,7 +328,7 @@ def main():
     report = Report()
     bench_import(report)
     bench_short_probes(report)
-    bench_scrub_megabyte(report)
+    scrub_bench.run(report)
     bench_cache_hit(report)
     bench_finder_failures(report)
     bench_corpus(report)
