@@ -310,3 +310,32 @@ def test_one_candidate_table(fmt, text, monkeypatch):
     """Texts strptime treats generously, or formats it never accepts."""
     monkeypatch.setattr(patternseek, "anytime_regex", NoTimeOfDay())
     assert outcome(single_candidate_finder(fmt), text) == as_strptime_decides(fmt, text)
+
+
+@pytest.mark.parametrize("when", ["hash", "eq"])
+@pytest.mark.parametrize("text", ["January 2023", "01/05/2023"])
+def test_candidate_that_reinitialises_its_finder(when, text):
+    """A candidate whose hashing or comparison runs __init__ again frees the
+    failure memory in the middle of a set operation on it. Each date format
+    stands twice, as two objects, so that the second is compared with the
+    first in seen_formats."""
+    def meddling(finder):
+        class Meddler(str):
+            def __hash__(self):
+                if when == "hash":
+                    finder.__init__()
+                return str.__hash__(self)
+
+            def __eq__(self, other):
+                if when == "eq" and type(other) is type(self):
+                    finder.__init__()
+                return str.__eq__(self, other)
+        return lambda formats: [Meddler(f) for f in formats + formats]
+
+    native, model = DateFormatFinder(), PlainFinder()
+    state = list(native.__reduce__()[2])
+    state[0] = meddling(native)(DATES)
+    native.__setstate__(tuple(state))
+    model.date_formats = meddling(model)(DATES)
+    for _ in range(2):
+        assert_same_search(native, model, text)

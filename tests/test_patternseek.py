@@ -4,6 +4,7 @@ import gc
 import pickle
 import subprocess
 import sys
+import threading
 import weakref
 
 import pytest
@@ -544,6 +545,42 @@ def test_fields_replaced_while_searching(monkeypatch, meddle, text):
     # walked or added to), never with a crash.
     with pytest.raises((ValueError, TypeError, AttributeError)):
         finder.search(text)
+
+
+class Rehashed(str):
+    """A format whose hashing runs Python code, so the interpreter may switch threads there."""
+
+    def __hash__(self):
+        return str.__hash__(self)
+
+
+def test_state_replaced_by_another_thread_while_searching():
+    """One thread searches (hashing its candidates in seen_formats runs
+    Python code); another re-applies the finder's state in a loop, which
+    frees the set and the lists the first one is using."""
+    finder = DateFormatFinder()
+    state = list(state_of(finder).values())
+    state[0] = [Rehashed(f) for f in state[0]]
+    state[3] = [Rehashed(f) for f in state[3]]
+    stop = threading.Event()
+
+    def replace():
+        while not stop.is_set():
+            finder.__setstate__(tuple(state[:4] + [set()] + state[5:]))
+            finder.__setstate__(tuple(state[:3] + [list(state[3]), set()] + state[5:]))
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    other = threading.Thread(target=replace)
+    other.start()
+    try:
+        for _ in range(100):
+            with pytest.raises(ValueError):
+                finder.search("January 2023")
+    finally:
+        stop.set()
+        other.join()
+        sys.setswitchinterval(interval)
 
 
 class QuickParser:

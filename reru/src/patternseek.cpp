@@ -150,6 +150,8 @@ reru::Name n_Dates{"Dates"};
 reru::Name n_Times{"Times"};
 reru::Name n_Unique{"Unique"};
 reru::Name n_restore{"__restore_DateFormatFinder"};
+reru::Name n_slash{"/"};
+reru::Name n_space{" "};
 
 constexpr const char kAnytimeSource[] =
     R"((?<!\d)(\d{1,2}:\d{2}(?::\d{2})?|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?(?=\s|$))";
@@ -610,12 +612,15 @@ bool set_field(Finder* self, const FieldInfo& info, PyObject* value) {
     return true;
 }
 
+// The fields by their position in kStateFields.
+enum class Field : std::size_t {
+    date_formats, formats, old_sep, precomputed_formats, seen_formats, separators, time_formats,
+    unique_formats,
+};
+
 // Same, taking over an owned reference (NULL means an error is pending).
-bool set_field(Finder* self, PyObject* Finder::*field, Ref value) {
-    if (!value) return false;
-    for (const FieldInfo& info : kStateFields)
-        if (info.field == field) return set_field(self, info, value.get());
-    return false;
+bool set_field(Finder* self, Field field, Ref value) {
+    return value && set_field(self, kStateFields[static_cast<std::size_t>(field)], value.get());
 }
 
 PyObject* finder_new(PyTypeObject* type, PyObject*, PyObject*) {
@@ -759,11 +764,14 @@ Ref precompute_ascii(PyObject* combined, PyObject* separators, PyObject* old_sep
 Ref precompute_formats(Finder* self) {
     Ref combined = Ref::steal(PyNumber_Add(self->date_formats, self->unique_formats));
     if (!combined) return Ref();
-    if (all_ascii_str(combined.get()) && all_ascii_str(self->separators) &&
-        PyUnicode_CheckExact(self->old_sep) && PyUnicode_IS_ASCII(self->old_sep) &&
-        PyUnicode_GET_LENGTH(self->old_sep) > 0) {
-        Ref fast = precompute_ascii(combined.get(), self->separators, self->old_sep);
-        if (fast || PyErr_Occurred()) return fast;
+    {
+        Ref separators = Ref::borrow(self->separators), old_sep = Ref::borrow(self->old_sep);
+        if (all_ascii_str(combined.get()) && all_ascii_str(separators.get()) &&
+            PyUnicode_CheckExact(old_sep.get()) && PyUnicode_IS_ASCII(old_sep.get()) &&
+            PyUnicode_GET_LENGTH(old_sep.get()) > 0) {
+            Ref fast = precompute_ascii(combined.get(), separators.get(), old_sep.get());
+            if (fast || PyErr_Occurred()) return fast;
+        }
     }
     const Py_ssize_t n = PyObject_Length(combined.get());
     if (n < 0) return Ref();
@@ -775,9 +783,13 @@ Ref precompute_formats(Finder* self) {
         Ref entry = Ref::steal(PySequence_GetItem(combined.get(), i));
         if (!entry || PyList_Append(result.get(), entry.get()) != 0) return Ref();
         for (Py_ssize_t j = 0; j < nsep; ++j) {
-            Ref sep = Ref::steal(PySequence_GetItem(self->separators, j));
+            // The fields are read at each use and held: replace() and the
+            // comparisons below can run Python code that replaces them.
+            Ref separators = Ref::borrow(self->separators);
+            Ref sep = Ref::steal(PySequence_GetItem(separators.get(), j));
             if (!sep) return Ref();
-            Ref variant = call_replace(entry.get(), self->old_sep, sep.get());
+            Ref old_sep = Ref::borrow(self->old_sep);
+            Ref variant = call_replace(entry.get(), old_sep.get(), sep.get());
             if (!variant) return Ref();
             const int present = PySequence_Contains(result.get(), variant.get());
             if (present < 0) return Ref();
@@ -851,7 +863,10 @@ bool try_list(Finder* self, PyObject* candidates, PyObject* text, Ref* found) {
             return false;
         }
         Ref fmt = Ref::borrow(PyList_GET_ITEM(candidates, i));
-        const int seen = PySequence_Contains(self->seen_formats, fmt.get());
+        // The set is held: hashing and comparing a candidate can run Python
+        // code, which may replace the field and free the set.
+        Ref seen_set = Ref::borrow(self->seen_formats);
+        const int seen = PySequence_Contains(seen_set.get(), fmt.get());
         if (seen < 0) return false;
         if (seen) continue;
         const int r = attempt_found(text, fmt.get());
@@ -860,7 +875,8 @@ bool try_list(Finder* self, PyObject* candidates, PyObject* text, Ref* found) {
             *found = fmt;
             return true;
         }
-        if (!call_add(self->seen_formats, fmt.get())) return false;
+        seen_set = Ref::borrow(self->seen_formats);
+        if (!call_add(seen_set.get(), fmt.get())) return false;
     }
     return true;
 }
@@ -914,10 +930,10 @@ bool remember(PyObject* text, PyObject* fmt) {
 
 // `date_format.replace(old_sep, sep) + " " + time_format`
 Ref combine(Finder* self, PyObject* date_format, PyObject* sep, PyObject* time_format) {
-    static reru::Name space{" "};
-    Ref date_part = call_replace(date_format, self->old_sep, sep);
+    Ref old_sep = Ref::borrow(self->old_sep);  // the method lookup can run Python code
+    Ref date_part = call_replace(date_format, old_sep.get(), sep);
     if (!date_part) return Ref();
-    Ref with_space = Ref::steal(PyNumber_Add(date_part.get(), space.get()));
+    Ref with_space = Ref::steal(PyNumber_Add(date_part.get(), n_space.get()));
     if (!with_space) return Ref();
     return Ref::steal(PyNumber_Add(with_space.get(), time_format));
 }
@@ -1037,27 +1053,29 @@ const reru::FunctionDef clear_cache_def{"clear_cache", clear_cache_impl};
 int finder_init(PyObject* obj, PyObject* args, PyObject* kwds) {
     static const char* const params[] = {"old_sep"};
     static const reru::Signature sig{"__init__", params, 1, 0};
-    static reru::Name default_sep{"/"};
     PyObject* old_sep;
     if (!reru::parse_tuple(sig, args, kwds, &old_sep)) return -1;
-    if (old_sep == nullptr) old_sep = default_sep.get();
+    if (old_sep == nullptr) old_sep = n_slash.get();
     Finder* self = as_finder(obj);
     Ref formats = Ref::steal(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(dformats_type)));
-    if (!set_field(self, &Finder::formats, formats)) return -1;
-    const std::pair<PyObject* Finder::*, reru::Name*> lists[] = {
-        {&Finder::date_formats, &n_Dates},
-        {&Finder::time_formats, &n_Times},
-        {&Finder::unique_formats, &n_Unique},
+    if (!set_field(self, Field::formats, std::move(formats))) return -1;
+    const std::pair<Field, reru::Name*> lists[] = {
+        {Field::date_formats, &n_Dates},
+        {Field::time_formats, &n_Times},
+        {Field::unique_formats, &n_Unique},
     };
     for (const auto& [field, method] : lists) {
-        Ref list = Ref::steal(PyObject_CallMethodNoArgs(self->formats, method->get()));
+        // Read at each use and held: the call can run Python code that
+        // replaces the field.
+        Ref current = Ref::borrow(self->formats);
+        Ref list = Ref::steal(PyObject_CallMethodNoArgs(current.get(), method->get()));
         if (!set_field(self, field, list)) return -1;
     }
-    if (!set_field(self, &Finder::separators, Ref::steal(Py_BuildValue("[sssss]", "/", ".", "-", " ", ""))))
+    if (!set_field(self, Field::separators, Ref::steal(Py_BuildValue("[sssss]", "/", ".", "-", " ", ""))))
         return -1;
-    if (!set_field(self, &Finder::old_sep, Ref::borrow(old_sep))) return -1;
-    if (!set_field(self, &Finder::seen_formats, Ref::steal(PySet_New(nullptr)))) return -1;
-    return set_field(self, &Finder::precomputed_formats, precompute_formats(self)) ? 0 : -1;
+    if (!set_field(self, Field::old_sep, Ref::borrow(old_sep))) return -1;
+    if (!set_field(self, Field::seen_formats, Ref::steal(PySet_New(nullptr)))) return -1;
+    return set_field(self, Field::precomputed_formats, precompute_formats(self)) ? 0 : -1;
 }
 
 // ---------------------------------------------------------------------------
