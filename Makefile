@@ -5,7 +5,7 @@ PYTHON ?= python3.12
 VENV   := .venv
 BIN    := $(VENV)/bin
 STAMP  := $(VENV)/.chronvale-installed
-SOURCES := $(wildcard reru/src/*.cpp reru/include/*.hpp reru/include/reru/*.hpp) \
+SOURCES := $(wildcard reru/src/*.cpp reru/src/*.hpp tests/native/*.cpp reru/include/*.hpp reru/include/reru/*.hpp) \
            CMakeLists.txt pyproject.toml $(wildcard chronvale/*.py chronvale/*/*.py chronvale/*/*/*.py chronvale/*/*/*/*.py)
 
 .PHONY: all install demo test bench clean
@@ -22,7 +22,7 @@ $(VENV)/.deps: pyproject.toml | $(BIN)/python
 
 # The build directory persists under build/, so rebuilds are incremental.
 $(STAMP): $(SOURCES) $(VENV)/.deps
-	$(BIN)/python -m pip install --quiet --no-build-isolation --no-deps ".[test]"
+	$(BIN)/python -m pip install --quiet --no-build-isolation --no-deps -C cmake.define.CHRONVALE_TEST_HOOKS=ON ".[test]"
 	touch $@
 
 install: $(STAMP)

@@ -339,3 +339,23 @@ def test_candidate_that_reinitialises_its_finder(when, text):
     model.date_formats = meddling(model)(DATES)
     for _ in range(2):
         assert_same_search(native, model, text)
+
+
+# Lengths at and around the sizes the finder's shortcuts work with (a word of
+# positions, the positions kept on the stack, the candidate buffer).
+LONG_LENGTHS = [63, 64, 65, 250, 255, 256, 257, 300, 512, 513, 1000]
+
+
+@pytest.mark.parametrize("length", LONG_LENGTHS)
+def test_long_texts(length):
+    """Texts that fail with and without a time of day, a date followed by
+    long trailing text, and long texts that do parse (through white space)."""
+    texts = ["x" * (length - 6) + " 10:30",
+             "01/05/2023 10:30 " + "z" * (length - 17),
+             "01/05/2023" + " " * (length - 15) + "10:30",
+             "5" + "\u3000" * (length - 13) + "January 2023",
+             "y" * length]
+    native, model = DateFormatFinder(), PlainFinder()
+    for text in texts:
+        assert len(text) == length
+        assert_same_search(native, model, text)

@@ -6,6 +6,7 @@
 // finder the formats that failed. get_time_components decides with one
 // regular expression whether the string carries a time of day.
 #include "reru.hpp"
+#include "shape_check.hpp"
 
 #include <datetime.h>
 
@@ -302,267 +303,11 @@ PyObject* get_time_components_impl(PyObject*, PyObject* const* args, Py_ssize_t 
 const reru::FunctionDef get_time_components_def{"get_time_components", get_time_components_impl};
 
 // ---------------------------------------------------------------------------
-// Shape pre-check
-//
-// datetime.strptime turns its format into a regular expression (each
-// directive becomes a fixed alternation, each run of white space becomes
-// \s+, everything else is a literal matched case-insensitively), matches it
-// at the start of the text and fails unless the match covers the whole text.
-// A failing attempt is expensive, and the finder makes hundreds of them, so
-// before calling strptime we check whether the text can be covered by the
-// format at all. The check is deliberately looser than strptime: the
-// locale-dependent directives (names, AM/PM, zone names, %c/%x/%X) accept
-// any run of characters, a non-ASCII text character matches any ASCII
-// letter, and formats with non-ASCII characters or long texts are not
-// checked. So it rejects a candidate only where strptime would certainly
-// fail; anything else is left to strptime itself.
-
-// The characters of a str, with a sentinel past the end that no class or
-// literal matches.
-struct TextView : reru::Chars {
-    static constexpr Py_UCS4 kPastEnd = 0x110000;  // no character
-
-    explicit TextView(PyObject* s) : reru::Chars(s, kPastEnd) {}
-    Py_UCS4 at(Py_ssize_t i) const { return (*this)[i]; }
-    bool digit(Py_ssize_t i) const {
-        if (i >= n) return false;
-        const Py_UCS4 c = at(i);
-        return c < 0x80 ? c - '0' < 10 : Py_UNICODE_ISDECIMAL(c);
-    }
-    bool space(Py_ssize_t i) const { return i < n && Py_UNICODE_ISSPACE(at(i)); }
-    bool in(Py_ssize_t i, char lo, char hi) const {
-        const Py_UCS4 c = at(i);
-        return c >= static_cast<Py_UCS4>(lo) && c <= static_cast<Py_UCS4>(hi);
-    }
-};
-
-// Text positions reachable after a prefix of the format: a bitset over
-// 0..kMaxText.
-class Positions {
-public:
-    static constexpr Py_ssize_t kMaxText = 255;
-
-    void add(Py_ssize_t pos) {
-        if (pos <= kMaxText) words_[pos >> 6] |= std::uint64_t{1} << (pos & 63);
-    }
-    bool has(Py_ssize_t pos) const {
-        return pos <= kMaxText && (words_[pos >> 6] >> (pos & 63)) & 1;
-    }
-    bool empty() const { return !(words_[0] | words_[1] | words_[2] | words_[3]); }
-    void add_from(Py_ssize_t first, Py_ssize_t last) {
-        for (Py_ssize_t p = first; p <= last; ++p) add(p);
-    }
-    template <class F>
-    void each(F&& f) const {
-        for (int w = 0; w < 4; ++w)
-            for (std::uint64_t bits = words_[w]; bits; bits &= bits - 1)
-                f(static_cast<Py_ssize_t>(w * 64 + std::countr_zero(bits)));
-    }
-    Py_ssize_t first() const {
-        for (int w = 0; w < 4; ++w)
-            if (words_[w]) return w * 64 + std::countr_zero(words_[w]);
-        return -1;
-    }
-
-private:
-    std::uint64_t words_[4] = {0, 0, 0, 0};
-};
-
-// strptime's alternations for the numeric directives, in the subset of
-// regular-expression syntax they use: literal characters, ASCII classes
-// [xy] and [x-y], and \d (any decimal digit).
-constexpr const char* kAltD[] = {"3[0-1]", "[1-2]\\d", "0[1-9]", "[1-9]", " [1-9]", nullptr};
-constexpr const char* kAltF[] = {"[0-9]", "[0-9][0-9]", "[0-9][0-9][0-9]", "[0-9][0-9][0-9][0-9]",
-                                 "[0-9][0-9][0-9][0-9][0-9]", "[0-9][0-9][0-9][0-9][0-9][0-9]",
-                                 nullptr};
-constexpr const char* kAltH[] = {"2[0-3]", "[0-1]\\d", "\\d", nullptr};
-constexpr const char* kAltI[] = {"1[0-2]", "0[1-9]", "[1-9]", nullptr};
-constexpr const char* kAltY[] = {"\\d\\d\\d\\d", nullptr};
-constexpr const char* kAltJ[] = {"36[0-6]", "3[0-5]\\d", "[1-2]\\d\\d", "0[1-9]\\d",
-                                 "00[1-9]", "[1-9]\\d", "0[1-9]", "[1-9]", nullptr};
-constexpr const char* kAltM[] = {"1[0-2]", "0[1-9]", "[1-9]", nullptr};
-constexpr const char* kAltMinute[] = {"[0-5]\\d", "\\d", nullptr};
-constexpr const char* kAltS[] = {"6[0-1]", "[0-5]\\d", "\\d", nullptr};
-constexpr const char* kAltU[] = {"5[0-3]", "[0-4]\\d", "\\d", nullptr};
-constexpr const char* kAltW[] = {"[0-6]", nullptr};
-constexpr const char* kAltWeekdayIso[] = {"[1-7]", nullptr};
-constexpr const char* kAltV[] = {"5[0-3]", "0[1-9]", "[1-4]\\d", "\\d", nullptr};
-constexpr const char* kAltShortYear[] = {"\\d\\d", nullptr};
-constexpr const char* kAltPercent[] = {"%", nullptr};
-
-const char* const* numeric_alternatives(char directive) {
-    switch (directive) {
-        case 'd': return kAltD;
-        case 'f': return kAltF;
-        case 'H': return kAltH;
-        case 'I': return kAltI;
-        case 'G': case 'Y': return kAltY;
-        case 'j': return kAltJ;
-        case 'm': return kAltM;
-        case 'M': return kAltMinute;
-        case 'S': return kAltS;
-        case 'U': case 'W': return kAltU;
-        case 'w': return kAltW;
-        case 'u': return kAltWeekdayIso;
-        case 'V': return kAltV;
-        case 'y': return kAltShortYear;
-        case '%': return kAltPercent;
-        default: return nullptr;
-    }
-}
-
-// Directives whose text depends on the locale or the time zone.
-bool locale_directive(char directive) {
-    switch (directive) {
-        case 'a': case 'A': case 'b': case 'B': case 'p': case 'Z': case 'c': case 'x': case 'X':
-            return true;
-        default:
-            return false;
-    }
-}
-
-// The names strptime accepts (case-insensitively) for the name directives
-// while LC_TIME is the C locale, which is where the interpreter leaves it
-// unless a program sets another. In any other locale these directives
-// accept anything.
-constexpr const char* kFullWeekdays[] = {"monday", "tuesday", "wednesday", "thursday",
-                                         "friday", "saturday", "sunday", nullptr};
-constexpr const char* kShortWeekdays[] = {"mon", "tue", "wed", "thu", "fri", "sat", "sun", nullptr};
-constexpr const char* kFullMonths[] = {"january", "february", "march",     "april",
-                                       "may",     "june",     "july",      "august",
-                                       "september", "october", "november", "december", nullptr};
-constexpr const char* kShortMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                        "jul", "aug", "sep", "oct", "nov", "dec", nullptr};
-constexpr const char* kAmPm[] = {"am", "pm", nullptr};
-
-const char* const* c_locale_names(char directive) {
-    const char* current = std::setlocale(LC_TIME, nullptr);
-    if (current == nullptr || (std::strcmp(current, "C") != 0 && std::strcmp(current, "POSIX") != 0))
-        return nullptr;
-    switch (directive) {
-        case 'A': return kFullWeekdays;
-        case 'a': return kShortWeekdays;
-        case 'B': return kFullMonths;
-        case 'b': return kShortMonths;
-        case 'p': return kAmPm;
-        default: return nullptr;
-    }
-}
-
-// End of one alternative matched at `pos`, or -1.
-Py_ssize_t match_alternative(const TextView& t, Py_ssize_t pos, const char* alt) {
-    while (*alt) {
-        if (alt[0] == '\\') {  // \d
-            if (!t.digit(pos)) return -1;
-            alt += 2;
-        } else if (alt[0] == '[') {  // [x-y] or [xy]
-            const bool range = alt[2] == '-';
-            const bool ok = range ? t.in(pos, alt[1], alt[3])
-                                  : (t.at(pos) == static_cast<Py_UCS4>(alt[1]) ||
-                                     t.at(pos) == static_cast<Py_UCS4>(alt[2]));
-            if (!ok) return -1;
-            alt += range ? 5 : 4;
-        } else {
-            if (t.at(pos) != static_cast<Py_UCS4>(*alt)) return -1;
-            ++alt;
-        }
-        ++pos;
-    }
-    return pos;
-}
-
-// %z: [+-]\d\d:?[0-5]\d(:?[0-5]\d(\.\d{1,6})?)? or a case-sensitive Z.
-void match_offset(const TextView& t, Py_ssize_t p, Positions& out) {
-    if (t.at(p) == 'Z') out.add(p + 1);
-    if ((t.at(p) != '+' && t.at(p) != '-') || !t.digit(p + 1) || !t.digit(p + 2)) return;
-    auto minutes = [&t](Py_ssize_t q, auto&& then) {  // :?[0-5]\d
-        for (Py_ssize_t r : {q, t.at(q) == ':' ? q + 1 : Py_ssize_t{-1}})
-            if (r >= 0 && t.in(r, '0', '5') && t.digit(r + 1)) then(r + 2);
-    };
-    minutes(p + 3, [&](Py_ssize_t e) {
-        out.add(e);
-        minutes(e, [&](Py_ssize_t g) {
-            out.add(g);
-            if (t.at(g) != '.') return;
-            for (Py_ssize_t k = g + 1; k <= g + 6 && t.digit(k); ++k) out.add(k + 1);
-        });
-    });
-}
-
-bool ascii_letter(Py_UCS4 c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
-
-// A literal format character against a text character, case-insensitively
-// and, for non-ASCII text, permissively.
-bool literal_matches(char f, Py_UCS4 c) {
-    if (c == static_cast<Py_UCS4>(static_cast<unsigned char>(f))) return true;
-    if (!ascii_letter(static_cast<Py_UCS4>(f))) return false;
-    if (c >= 0x80) return c != TextView::kPastEnd;
-    return ascii_letter(c) && (c | 0x20) == (static_cast<Py_UCS4>(f) | 0x20);
-}
-
-// End of `name` matched at `pos` letter by letter, or -1.
-Py_ssize_t match_name(const TextView& t, Py_ssize_t pos, const char* name) {
-    for (; *name; ++name, ++pos)
-        if (pos >= t.n || !literal_matches(*name, t.at(pos))) return -1;
-    return pos;
-}
-
-// White space as strptime's \s sees it in the format (ASCII formats only).
-bool format_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f); }
-
-// false when strptime(text, fmt) certainly fails; `fmt` is ASCII.
-bool may_parse(const TextView& t, const char* fmt, Py_ssize_t flen) {
-    if (t.n > Positions::kMaxText) return true;
-    Positions reach;
-    reach.add(0);
-    for (Py_ssize_t i = 0; i < flen && !reach.empty();) {
-        Positions next;
-        const char c = fmt[i];
-        if (c == '%') {
-            if (i + 1 >= flen) return false;  // stray %
-            const char directive = fmt[i + 1];
-            i += 2;
-            if (const char* const* names = c_locale_names(directive)) {
-                reach.each([&](Py_ssize_t p) {
-                    for (const char* const* name = names; *name; ++name) {
-                        const Py_ssize_t e = match_name(t, p, *name);
-                        if (e >= 0) next.add(e);
-                    }
-                });
-            } else if (locale_directive(directive)) {
-                next.add_from(reach.first(), t.n);
-            } else if (directive == 'z') {
-                reach.each([&](Py_ssize_t p) { match_offset(t, p, next); });
-            } else if (const char* const* alts = numeric_alternatives(directive)) {
-                reach.each([&](Py_ssize_t p) {
-                    for (const char* const* a = alts; *a; ++a) {
-                        const Py_ssize_t e = match_alternative(t, p, *a);
-                        if (e >= 0) next.add(e);
-                    }
-                });
-            } else {
-                return false;  // a bad directive
-            }
-        } else if (format_space(c)) {
-            while (i < flen && format_space(fmt[i])) ++i;
-            reach.each([&](Py_ssize_t p) {
-                for (Py_ssize_t q = p; t.space(q); ++q) next.add(q + 1);
-            });
-        } else {
-            ++i;
-            reach.each([&](Py_ssize_t p) {
-                if (p < t.n && literal_matches(c, t.at(p))) next.add(p + 1);
-            });
-        }
-        reach = next;
-    }
-    return reach.has(t.n);
-}
+// Shape pre-check (shape_check.hpp)
 
 bool may_parse(PyObject* text, PyObject* fmt) {
-    if (!PyUnicode_IS_ASCII(fmt)) return true;
-    return may_parse(TextView(text), reinterpret_cast<const char*>(PyUnicode_DATA(fmt)),
-                     PyUnicode_GET_LENGTH(fmt));
+    return shape_check::may_parse(shape_check::Concrete(text), shape_check::FormatText(fmt),
+                                  shape_check::time_locale_is_c());
 }
 
 // ---------------------------------------------------------------------------
@@ -973,8 +718,19 @@ int reject_unbuilt(Finder* self, PyObject* text, PyObject* date_format, PyObject
     if (!precheck_applies(cls.get(), text, date_format)) return 0;
     char buffer[512];
     std::size_t size;
-    if (!combined_bytes(self, date_format, sep, time_format, buffer, sizeof buffer, size)) return 0;
-    return may_parse(TextView(text), buffer, static_cast<Py_ssize_t>(size)) ? 0 : 1;
+    if (combined_bytes(self, date_format, sep, time_format, buffer, sizeof buffer, size))
+        return shape_check::may_parse(shape_check::Concrete(text),
+                                      {buffer, static_cast<Py_ssize_t>(size)},
+                                      shape_check::time_locale_is_c())
+                   ? 0
+                   : 1;
+    // Non-ASCII or long parts: built as a str, which runs no Python code
+    // when all of them are exact str.
+    for (PyObject* s : {sep, time_format, self->old_sep})
+        if (!PyUnicode_CheckExact(s)) return 0;
+    Ref candidate = combine(self, date_format, sep, time_format);
+    if (!candidate) return -1;
+    return may_parse(text, candidate.get()) ? 0 : 1;
 }
 
 // Stage 2: every date format × time format × separator, in that order.
