@@ -15,6 +15,7 @@
 #include <clocale>
 #include <cstring>
 #include <cstdint>
+#include <iterator>
 #include <new>
 #include <span>
 #include <string_view>
@@ -504,9 +505,138 @@ Ref precompute_ascii(PyObject* combined, PyObject* separators, PyObject* old_sep
     return fits ? result : Ref();
 }
 
+// ---------------------------------------------------------------------------
+// The pristine catalogue, built once at import and shared by every finder
+// built the default way (str objects are immutable, so sharing them cannot
+// be told apart from building them again, except by identity).
+
+constexpr std::size_t kDateCount = kDateFormats.size(), kTimeCount = kTimeFormats.size(),
+                      kUniqueCount = kUniqueFormats.size();
+constexpr const char* kSeparators[] = {"/", ".", "-", " ", ""};
+constexpr std::size_t kSepCount = std::size(kSeparators);
+constexpr std::size_t kCandidateCount = kDateCount * kTimeCount * kSepCount;
+constexpr std::size_t kPartSize = 32;  // room for a date part or a time tail
+
+struct Pristine {
+    PyObject* dates[kDateCount];
+    PyObject* times[kTimeCount];
+    PyObject* unique[kUniqueCount];
+    PyObject* separators[kSepCount];
+    PyObject* precomputed;  // a list: the separator variants for old_sep "/"
+    PyObject* accessors[3];  // dFormats.Dates, .Times, .Unique as the module bound them
+    // Stage-2 candidates: `date.replace("/", sep)` and `" " + time` as text,
+    // and the candidate str objects, made when first needed.
+    char date_parts[kDateCount][kSepCount][kPartSize];
+    char time_tails[kTimeCount][kPartSize];
+    PyObject* candidates[kCandidateCount];
+    // The shape memo: shape key -> the stage-2 candidates the shape allows.
+    PyObject* memo;
+    Py_ssize_t memo_chars;
+};
+// Owned references, made by the module body and kept for the life of the
+// process (the module lives in one interpreter only and is never unloaded).
+Pristine pristine;
+
+constexpr Py_ssize_t kMemoChars = Py_ssize_t{1} << 22;  // bound of the keys' total length
+constexpr Py_ssize_t kMemoEntries = 1 << 14;
+
+bool fill_strs(PyObject** out, std::span<const char* const> entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if ((out[i] = PyUnicode_InternFromString(entries[i])) == nullptr) return false;
+    return true;
+}
+
+Ref shared_list(PyObject* const* items, std::size_t count) {
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+    for (std::size_t i = 0; list && i < count; ++i)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(items[i]));
+    return list;
+}
+
+bool build_pristine(PyObject* dformats_dict) {
+    if (!fill_strs(pristine.dates, kDateFormats) || !fill_strs(pristine.times, kTimeFormats) ||
+        !fill_strs(pristine.unique, kUniqueFormats) || !fill_strs(pristine.separators, kSeparators))
+        return false;
+    Ref combined = Ref::steal(PyList_New(0));
+    Ref separators = shared_list(pristine.separators, kSepCount);
+    if (!combined || !separators) return false;
+    for (PyObject* s : pristine.dates)
+        if (PyList_Append(combined.get(), s) != 0) return false;
+    for (PyObject* s : pristine.unique)
+        if (PyList_Append(combined.get(), s) != 0) return false;
+    PyObject* slash = n_slash.get();
+    Ref precomputed = precompute_ascii(combined.get(), separators.get(), slash);
+    if (!precomputed) return PyErr_Occurred() ? false : !PyErr_NoMemory();
+    pristine.precomputed = precomputed.release();
+    reru::Name* names[] = {&n_Dates, &n_Times, &n_Unique};
+    for (int i = 0; i < 3; ++i) {
+        PyObject* f = PyDict_GetItemWithError(dformats_dict, names[i]->get());
+        if (f == nullptr) return PyErr_Occurred() ? false : !PyErr_Format(PyExc_SystemError, "no %s", names[i]->text());
+        pristine.accessors[i] = Py_NewRef(f);
+    }
+    for (std::size_t d = 0; d < kDateCount; ++d)
+        for (std::size_t s = 0; s < kSepCount; ++s) {
+            std::size_t size;
+            replace_into(kDateFormats[d], "/", kSeparators[s], pristine.date_parts[d][s], kPartSize - 1, size);
+            pristine.date_parts[d][s][size] = '\0';
+        }
+    for (std::size_t t = 0; t < kTimeCount; ++t) {
+        pristine.time_tails[t][0] = ' ';
+        std::strncpy(pristine.time_tails[t] + 1, kTimeFormats[t], kPartSize - 2);
+    }
+    pristine.memo = PyDict_New();
+    return pristine.memo != nullptr;
+}
+
+// The stage-2 candidate with flat index (d * times + t) * separators + s, as
+// a str made once (borrowed; NULL on memory exhaustion).
+PyObject* candidate_str(std::size_t index) {
+    PyObject*& slot = pristine.candidates[index];
+    if (slot == nullptr) {
+        const std::size_t d = index / (kTimeCount * kSepCount), t = index / kSepCount % kTimeCount,
+                          s = index % kSepCount;
+        slot = PyUnicode_FromFormat("%s%s", pristine.date_parts[d][s], pristine.time_tails[t]);
+    }
+    return slot;
+}
+
+// Whether `list` is an exact list holding the pristine strings (the same
+// objects, or exact str of the same text).
+bool pristine_list(PyObject* list, PyObject* const* items, std::size_t count) {
+    if (!PyList_CheckExact(list) || PyList_GET_SIZE(list) != static_cast<Py_ssize_t>(count)) return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        PyObject* item = PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i));
+        if (item != items[i] && !(PyUnicode_CheckExact(item) && PyUnicode_Compare(item, items[i]) == 0))
+            return false;
+    }
+    return true;
+}
+
+bool default_sep(PyObject* old_sep) {
+    return old_sep == n_slash.get() ||
+           (PyUnicode_CheckExact(old_sep) && PyUnicode_Compare(old_sep, n_slash.get()) == 0);
+}
+
+// `formats.<method>()`: a new list of the shared strings when the call would
+// give the catalogue's own list (formats is exactly a dFormats, looked up
+// the generic way, and the class still holds the module's accessor), else
+// the real call.
+Ref catalogue_list(PyObject* formats, int which, reru::Name& method) {
+    static constexpr std::pair<PyObject* const*, std::size_t> lists[] = {
+        {pristine.dates, kDateCount}, {pristine.times, kTimeCount}, {pristine.unique, kUniqueCount}};
+    if (Py_IS_TYPE(formats, dformats_type) && dformats_type->tp_getattro == PyObject_GenericGetAttr &&
+        _PyType_Lookup(dformats_type, method.get()) == pristine.accessors[which])
+        return shared_list(lists[which].first, lists[which].second);
+    return Ref::steal(PyObject_CallMethodNoArgs(formats, method.get()));
+}
+
 // The separator variants of the date and stand-alone formats: every entry
 // as it stands, then each of its variants not yet in the list.
 Ref precompute_formats(Finder* self) {
+    if (default_sep(self->old_sep) && pristine_list(self->date_formats, pristine.dates, kDateCount) &&
+        pristine_list(self->unique_formats, pristine.unique, kUniqueCount) &&
+        pristine_list(self->separators, pristine.separators, kSepCount))
+        return Ref::steal(PyList_GetSlice(pristine.precomputed, 0, PY_SSIZE_T_MAX));
     Ref combined = Ref::steal(PyNumber_Add(self->date_formats, self->unique_formats));
     if (!combined) return Ref();
     {
@@ -562,11 +692,8 @@ bool precheck_applies(PyObject* cls, PyObject* text, PyObject* fmt) {
 // One strptime attempt: 1 when `fmt` parses `text` (the format is then added
 // to historical_formats), 0 when strptime raised ValueError, -1 on any
 // other error.
-int attempt(PyObject* text, PyObject* fmt) {
-    Ref cls = reru::global(guard.dict, n_py_datetime);
-    if (!cls) return -1;
-    if (precheck_applies(cls.get(), text, fmt) && !may_parse(text, fmt)) return 0;
-    Ref strptime = reru::attr(cls.get(), n_strptime);
+int call_strptime(PyObject* cls, PyObject* text, PyObject* fmt) {
+    Ref strptime = reru::attr(cls, n_strptime);
     if (!strptime) return -1;
     PyObject* args[] = {text, fmt};
     Ref parsed = Ref::steal(PyObject_Vectorcall(strptime.get(), args, 2, nullptr));
@@ -582,6 +709,13 @@ int attempt(PyObject* text, PyObject* fmt) {
     }
     Ref historical = class_attr(n_historical);
     return historical && call_add(historical.get(), fmt) ? 1 : -1;
+}
+
+int attempt(PyObject* text, PyObject* fmt) {
+    Ref cls = reru::global(guard.dict, n_py_datetime);
+    if (!cls) return -1;
+    if (precheck_applies(cls.get(), text, fmt) && !may_parse(text, fmt)) return 0;
+    return call_strptime(cls.get(), text, fmt);
 }
 
 // An attempt counts as found only when the format is a non-empty string.
@@ -820,15 +954,13 @@ int finder_init(PyObject* obj, PyObject* args, PyObject* kwds) {
         {Field::time_formats, &n_Times},
         {Field::unique_formats, &n_Unique},
     };
-    for (const auto& [field, method] : lists) {
+    for (int i = 0; i < 3; ++i) {
         // Read at each use and held: the call can run Python code that
         // replaces the field.
         Ref current = Ref::borrow(self->formats);
-        Ref list = Ref::steal(PyObject_CallMethodNoArgs(current.get(), method->get()));
-        if (!set_field(self, field, list)) return -1;
+        if (!set_field(self, lists[i].first, catalogue_list(current.get(), i, *lists[i].second))) return -1;
     }
-    if (!set_field(self, Field::separators, Ref::steal(Py_BuildValue("[sssss]", "/", ".", "-", " ", ""))))
-        return -1;
+    if (!set_field(self, Field::separators, shared_list(pristine.separators, kSepCount))) return -1;
     if (!set_field(self, Field::old_sep, Ref::borrow(old_sep))) return -1;
     if (!set_field(self, Field::seen_formats, Ref::steal(PySet_New(nullptr)))) return -1;
     return set_field(self, Field::precomputed_formats, precompute_formats(self)) ? 0 : -1;
@@ -988,6 +1120,7 @@ bool body(PyObject* module, PyObject* dict) {
 
     for (const reru::FunctionDef* def : {&unique_def, &dates_def, &times_def})
         if (!reru::add_method(dformats_type, module, *def)) return false;
+    if (!build_pristine(dformats_type->tp_dict)) return false;
     if (!reru::add_method(dformats_type, module, dformats_reduce_def) ||
         !reru::refuse_pickling(dformats_type, module, /*keep_reduce=*/true))
         return false;
