@@ -10,6 +10,7 @@
 
 #include <datetime.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <clocale>
@@ -845,7 +846,7 @@ bool combined_bytes(Finder* self, PyObject* date_format, PyObject* sep, PyObject
 // built at all (a rejected candidate has no other effect in this stage); 0
 // when it must be tried; -1 on error (raised where the attempt would raise).
 int reject_unbuilt(Finder* self, PyObject* text, PyObject* date_format, PyObject* sep,
-                   PyObject* time_format) {
+                   PyObject* time_format, bool c_locale) {
     if (!check_encodable(text)) return -1;
     Ref cls = reru::global(guard.dict, n_py_datetime);
     if (!cls) return -1;
@@ -854,8 +855,7 @@ int reject_unbuilt(Finder* self, PyObject* text, PyObject* date_format, PyObject
     std::size_t size;
     if (combined_bytes(self, date_format, sep, time_format, buffer, sizeof buffer, size))
         return shape_check::may_parse(shape_check::Concrete(text),
-                                      {buffer, static_cast<Py_ssize_t>(size)},
-                                      shape_check::time_locale_is_c())
+                                      {buffer, static_cast<Py_ssize_t>(size)}, c_locale)
                    ? 0
                    : 1;
     // Non-ASCII or long parts: built as a str, which runs no Python code
@@ -864,36 +864,332 @@ int reject_unbuilt(Finder* self, PyObject* text, PyObject* date_format, PyObject
         if (!PyUnicode_CheckExact(s)) return 0;
     Ref candidate = combine(self, date_format, sep, time_format);
     if (!candidate) return -1;
-    return may_parse(text, candidate.get()) ? 0 : 1;
+    return shape_check::may_parse(shape_check::Concrete(text), shape_check::FormatText(candidate.get()),
+                                  c_locale)
+               ? 0
+               : 1;
+}
+
+// ---------------------------------------------------------------------------
+// Stage 2: the shape memo
+
+// The shape of a text: every ASCII digit as '0', every other ASCII
+// character as it is, every other character as one of three stand-ins
+// (decimal digit, white space, anything else), which the pre-check treats
+// alike; in front, whether LC_TIME is the C locale.
+Py_UCS4 shape_of(Py_UCS4 c) {
+    if (c < 0x80) return shape_check::ascii_digit(c) ? '0' : c;
+    if (Py_UNICODE_ISDECIMAL(c)) return 0x660;
+    return Py_UNICODE_ISSPACE(c) ? 0x3000 : 0xE9;
+}
+
+Ref shape_key(PyObject* text, bool c_locale) {
+    const reru::Chars chars(text);
+    Py_UCS4 maxchar = 'C';
+    if (!PyUnicode_IS_ASCII(text))
+        for (Py_ssize_t i = 0; i < chars.n; ++i) maxchar = std::max(maxchar, shape_of(chars[i]));
+    Ref key = Ref::steal(PyUnicode_New(chars.n + 1, maxchar));
+    if (!key) return key;
+    const int kind = PyUnicode_KIND(key.get());
+    void* data = PyUnicode_DATA(key.get());
+    PyUnicode_WRITE(kind, data, 0, c_locale ? 'C' : 'L');
+    for (Py_ssize_t i = 0; i < chars.n; ++i) PyUnicode_WRITE(kind, data, i + 1, shape_of(chars[i]));
+    return key;
+}
+
+using shape_check::Positions;
+
+// The time formats (bit t) whose " " + time tail can follow a date part
+// that ends at `ends`.
+std::uint64_t time_verdicts(const shape_check::ShapeView& view, const Positions& ends, bool c_locale) {
+    Positions a(view.n), b(view.n);
+    if (!a.valid() || !b.valid()) return ~std::uint64_t{0};  // unchecked: all may parse
+    std::uint64_t bits = 0;
+    for (std::size_t t = 0; t < kTimeCount; ++t) {
+        Positions *reach = &a, *spare = &b;
+        reach->assign(ends);
+        const char* tail = pristine.time_tails[t];
+        if (shape_check::advance(view, {tail, static_cast<Py_ssize_t>(std::strlen(tail))}, c_locale,
+                                 reach, spare) &&
+            reach->has(view.n))
+            bits |= std::uint64_t{1} << t;
+    }
+    return bits;
+}
+
+// Date parts whose end positions were seen, with their time verdicts: the
+// time formats are walked once per distinct set of end positions.
+class KnownEnds {
+public:
+    ~KnownEnds() {
+        for (std::size_t k = 0; k < count_; ++k) {
+            known_[k].ends->~Positions();
+            PyMem_Free(known_[k].ends);
+        }
+    }
+    std::uint64_t verdicts(const shape_check::ShapeView& view, const Positions& ends, bool c_locale) {
+        for (std::size_t k = 0; k < count_; ++k)
+            if (*known_[k].ends == ends) return known_[k].times;
+        const std::uint64_t times = time_verdicts(view, ends, c_locale);
+        void* room = PyMem_Malloc(sizeof(Positions));
+        if (room == nullptr) return times;
+        auto* copy = new (room) Positions(view.n);
+        if (!copy->valid()) {
+            copy->~Positions();
+            PyMem_Free(room);
+            return times;
+        }
+        copy->assign(ends);
+        known_[count_++] = {copy, times};
+        return times;
+    }
+
+private:
+    struct Known {
+        Positions* ends;
+        std::uint64_t times;
+    };
+    Known known_[kDateCount * kSepCount];
+    std::size_t count_ = 0;
+};
+
+// The time formats that can follow date part (d, s), through the shape view.
+std::uint64_t date_part_verdicts(const shape_check::ShapeView& view, const char* part, bool c_locale,
+                                 KnownEnds& known) {
+    Positions a(view.n), b(view.n);
+    if (!a.valid() || !b.valid()) return ~std::uint64_t{0};
+    Positions *reach = &a, *spare = &b;
+    reach->add(0);
+    if (!shape_check::advance(view, {part, static_cast<Py_ssize_t>(std::strlen(part))}, c_locale, reach,
+                              spare) ||
+        reach->empty())
+        return 0;
+    return known.verdicts(view, *reach, c_locale);
+}
+
+// The flat indices (d * times + t) * separators + s, ascending, of the
+// stage-2 candidates of the pristine catalogue that the shape view of the
+// text does not reject, as bytes of 16-bit numbers. Each distinct date
+// part is walked once and continued from its end positions (a date part
+// ends in a directive and a time format starts with one, so no white-space
+// run or directive spans the joint).
+Ref shape_survivors(PyObject* text, bool c_locale) {
+    const shape_check::ShapeView view(text);
+    std::uint64_t verdicts[kDateCount][kSepCount];
+    KnownEnds known;
+    std::size_t count = 0;
+    for (std::size_t d = 0; d < kDateCount; ++d)
+        for (std::size_t s = 0; s < kSepCount; ++s) {
+            std::size_t same = 0;
+            while (same < s && std::strcmp(pristine.date_parts[d][same], pristine.date_parts[d][s]) != 0)
+                ++same;
+            verdicts[d][s] = same < s ? verdicts[d][same]
+                                      : date_part_verdicts(view, pristine.date_parts[d][s], c_locale, known);
+            count += static_cast<std::size_t>(std::popcount(verdicts[d][s]));
+        }
+    Ref out = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * 2)));
+    if (!out) return out;
+    char* p = PyBytes_AS_STRING(out.get());
+    for (std::size_t d = 0; d < kDateCount; ++d)
+        for (std::size_t t = 0; t < kTimeCount; ++t)
+            for (std::size_t s = 0; s < kSepCount; ++s)
+                if (verdicts[d][s] >> t & 1) {
+                    const auto index = static_cast<std::uint16_t>((d * kTimeCount + t) * kSepCount + s);
+                    std::memcpy(p, &index, 2);
+                    p += 2;
+                }
+    return out;
+}
+
+// The survivors for the text's shape, from the process-wide memo or
+// computed and remembered. The memo is emptied when it grows past its
+// bounds.
+Ref memo_survivors(PyObject* text, bool c_locale) {
+    Ref key = shape_key(text, c_locale);
+    if (!key) return key;
+    Ref memo = Ref::borrow(pristine.memo);
+    if (PyObject* found = PyDict_GetItemWithError(memo.get(), key.get())) return Ref::borrow(found);
+    if (PyErr_Occurred()) return Ref();
+    Ref value = shape_survivors(text, c_locale);
+    if (!value) return value;
+    const Py_ssize_t size = PyUnicode_GET_LENGTH(key.get());
+    if (PyDict_GET_SIZE(memo.get()) >= kMemoEntries || pristine.memo_chars + size > kMemoChars) {
+        PyDict_Clear(memo.get());
+        pristine.memo_chars = 0;
+    }
+    if (PyDict_SetItem(memo.get(), key.get(), value.get()) != 0) return Ref();
+    pristine.memo_chars += size;
+    return value;
+}
+
+// ---------------------------------------------------------------------------
+// Stage 2: the walk
+
+// Where the three for-loops of stage 2 stand: date_formats is held from the
+// start, time_formats is read at each date format and separators at each
+// time format, as a Python for-loop over the attribute would.
+struct Walk {
+    Finder* self;
+    Ref dates, times, seps;
+    Py_ssize_t d = 0, t = 0, s = -1;
+    int level = 0;  // lists loaded: 0 none, 1 times, 2 times and separators
+
+    // Moves to the next candidate: 1, or 0 after the last one, -1 on error.
+    int step() {
+        ++s;
+        for (;;) {
+            if (level == 2) {
+                if (s < PyList_GET_SIZE(seps.get())) return 1;
+                ++t;
+                level = 1;
+            }
+            if (level == 1) {
+                if (t < PyList_GET_SIZE(times.get())) {
+                    seps = Ref::borrow(self->separators);
+                    if (!require_list(seps.get())) return -1;
+                    s = 0;
+                    level = 2;
+                    continue;
+                }
+                ++d;
+                level = 0;
+            }
+            if (d >= PyList_GET_SIZE(dates.get())) return 0;
+            times = Ref::borrow(self->time_formats);
+            if (!require_list(times.get())) return -1;
+            t = 0;
+            level = 1;
+        }
+    }
+    std::size_t flat() const { return static_cast<std::size_t>((d * kTimeCount + t) * kSepCount + s); }
+    // Moves forward to a candidate of the pristine catalogue, reading the
+    // fields where the loops would have read them (nothing can have changed
+    // them since, and they are pristine).
+    void jump(std::size_t index) {
+        const auto nd = static_cast<Py_ssize_t>(index / (kTimeCount * kSepCount));
+        const auto nt = static_cast<Py_ssize_t>(index / kSepCount % kTimeCount);
+        if (nd != d) times = Ref::borrow(self->time_formats);
+        if (nd != d || nt != t) seps = Ref::borrow(self->separators);
+        d = nd;
+        t = nt;
+        s = static_cast<Py_ssize_t>(index % kSepCount);
+    }
+};
+
+// When the walk may jump from one memo survivor to the next. A rejected
+// candidate has no effect, and what it would read (the text's encoding,
+// py_datetime, the fields, the lists it walks, the locale) can change only
+// when Python code runs, so the conditions are checked again after every
+// such call: py_datetime is the genuine datetime, and the fields and the
+// held lists are the pristine catalogue with the default old_sep.
+class Shortcut {
+public:
+    explicit Shortcut(PyObject* text) : text_(text) {}
+
+    // 1 when the walk may jump now, 0 when it must take the candidate as it
+    // comes, -1 on error (raised where the candidate itself would raise).
+    int check(const Walk& w) {
+        if (verified_) return usable_;
+        verified_ = true;
+        usable_ = false;
+        if (!check_encodable(text_)) return -1;
+        Ref cls = reru::global(guard.dict, n_py_datetime);
+        if (!cls) return -1;
+        c_locale_ = shape_check::time_locale_is_c();
+        Finder* self = w.self;
+        if (cls.get() != reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) ||
+            !PyUnicode_CheckExact(text_) || !default_sep(self->old_sep))
+            return 0;
+        for (PyObject* list : {self->date_formats, w.dates.get()})
+            if (!pristine_list(list, pristine.dates, kDateCount)) return 0;
+        for (PyObject* list : {self->time_formats, w.times.get()})
+            if (!pristine_list(list, pristine.times, kTimeCount)) return 0;
+        for (PyObject* list : {self->separators, w.seps.get()})
+            if (!pristine_list(list, pristine.separators, kSepCount)) return 0;
+        if (!survivors_ || survivors_locale_ != c_locale_) {
+            survivors_ = memo_survivors(text_, c_locale_);
+            if (!survivors_) return -1;
+            survivors_locale_ = c_locale_;
+            next_ = 0;
+        }
+        usable_ = true;
+        return 1;
+    }
+    void python_ran() { verified_ = false; }
+    bool c_locale() const { return c_locale_; }
+
+    // The first survivor at or after `flat`, or kCandidateCount.
+    std::size_t next_at(std::size_t flat) {
+        const char* data = PyBytes_AS_STRING(survivors_.get());
+        const auto count = static_cast<std::size_t>(PyBytes_GET_SIZE(survivors_.get()) / 2);
+        for (; next_ < count; ++next_) {
+            std::uint16_t index;
+            std::memcpy(&index, data + 2 * next_, 2);
+            if (index >= flat) return index;
+        }
+        return kCandidateCount;
+    }
+
+private:
+    PyObject* text_;
+    Ref survivors_;
+    std::size_t next_ = 0;
+    bool survivors_locale_ = false, c_locale_ = false, verified_ = false, usable_ = false;
+};
+
+// A memo survivor: the concrete pre-check, then strptime. 1 found, 0 not, -1 error.
+int try_survivor(PyObject* text, PyObject* candidate, Shortcut& fast) {
+    if (!shape_check::may_parse(shape_check::Concrete(text), shape_check::FormatText(candidate),
+                                fast.c_locale()))
+        return 0;
+    const int r = call_strptime(reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType), text, candidate);
+    fast.python_ran();
+    return r;
+}
+
+// One candidate taken as it comes: the pre-check where it applies, else
+// the candidate is built and tried. 1 found (*found set), 0 not, -1 error.
+int try_stepped(Walk& w, PyObject* text, Shortcut& fast, Ref* found) {
+    Ref date_format = Ref::borrow(PyList_GET_ITEM(w.dates.get(), w.d));
+    Ref time_format = Ref::borrow(PyList_GET_ITEM(w.times.get(), w.t));
+    Ref sep = Ref::borrow(PyList_GET_ITEM(w.seps.get(), w.s));
+    const int rejected = reject_unbuilt(w.self, text, date_format.get(), sep.get(), time_format.get(),
+                                        fast.c_locale());
+    if (rejected) return rejected < 0 ? -1 : 0;
+    fast.python_ran();
+    Ref candidate = combine(w.self, date_format.get(), sep.get(), time_format.get());
+    if (!candidate) return -1;
+    const int r = attempt_found(text, candidate.get());
+    if (r > 0) *found = candidate;
+    return r;
 }
 
 // Stage 2: every date format × time format × separator, in that order.
-// Each loop holds its list, read from the field when the loop starts, as a
-// Python for-loop over the attribute would.
 Ref search_with_time(Finder* self, PyObject* text) {
-    Ref dates = Ref::borrow(self->date_formats);
-    if (!require_list(dates.get())) return Ref();
-    for (Py_ssize_t d = 0; d < PyList_GET_SIZE(dates.get()); ++d) {
-        Ref date_format = Ref::borrow(PyList_GET_ITEM(dates.get(), d));
-        Ref times = Ref::borrow(self->time_formats);
-        if (!require_list(times.get())) return Ref();
-        for (Py_ssize_t t = 0; t < PyList_GET_SIZE(times.get()); ++t) {
-            Ref time_format = Ref::borrow(PyList_GET_ITEM(times.get(), t));
-            Ref seps = Ref::borrow(self->separators);
-            if (!require_list(seps.get())) return Ref();
-            for (Py_ssize_t s = 0; s < PyList_GET_SIZE(seps.get()); ++s) {
-                Ref sep = Ref::borrow(PyList_GET_ITEM(seps.get(), s));
-                const int rejected = reject_unbuilt(self, text, date_format.get(), sep.get(),
-                                                    time_format.get());
-                if (rejected < 0) return Ref();
-                if (rejected) continue;
-                Ref candidate = combine(self, date_format.get(), sep.get(), time_format.get());
-                if (!candidate) return Ref();
-                const int r = attempt_found(text, candidate.get());
-                if (r < 0) return Ref();
-                if (r) return remember(text, candidate.get()) ? candidate : Ref();
-            }
+    Walk w{self};
+    w.dates = Ref::borrow(self->date_formats);
+    if (!require_list(w.dates.get())) return Ref();
+    Shortcut fast(text);
+    for (;;) {
+        const int more = w.step();
+        if (more < 0) return Ref();
+        if (!more) break;
+        const int jumping = fast.check(w);
+        if (jumping < 0) return Ref();
+        Ref found;
+        int r;
+        if (jumping) {
+            const std::size_t index = fast.next_at(w.flat());
+            if (index == kCandidateCount) break;  // nothing further can parse
+            w.jump(index);
+            found = Ref::borrow(candidate_str(index));
+            if (!found) return Ref();
+            r = try_survivor(text, found.get(), fast);
+        } else {
+            r = try_stepped(w, text, fast, &found);
         }
+        if (r < 0) return Ref();
+        if (r) return remember(text, found.get()) ? found : Ref();
     }
     PyErr_SetString(PyExc_ValueError,
                     "No matching format found for the given date string with time components.");
