@@ -530,8 +530,9 @@ struct Pristine {
     char date_parts[kDateCount][kSepCount][kPartSize];
     char time_tails[kTimeCount][kPartSize];
     PyObject* candidates[kCandidateCount];
-    // The shape memo: shape key -> the stage-2 candidates the shape allows.
-    PyObject* memo;
+    // The shape memos: shape key -> the stage-2 candidates the shape allows,
+    // and shape key -> the verdicts on the stage-3 lists.
+    PyObject* memo[2];
     Py_ssize_t memo_chars;
 };
 // Owned references, made by the module body and kept for the life of the
@@ -585,8 +586,9 @@ bool build_pristine(PyObject* dformats_dict) {
         pristine.time_tails[t][0] = ' ';
         std::strncpy(pristine.time_tails[t] + 1, kTimeFormats[t], kPartSize - 2);
     }
-    pristine.memo = PyDict_New();
-    return pristine.memo != nullptr;
+    for (PyObject*& memo : pristine.memo)
+        if ((memo = PyDict_New()) == nullptr) return false;
+    return true;
 }
 
 // The stage-2 candidate with flat index (d * times + t) * separators + s, as
@@ -727,10 +729,77 @@ int attempt_found(PyObject* text, PyObject* fmt) {
     return PyObject_IsTrue(fmt);
 }
 
+// Stage 3's shortcut: while py_datetime is the genuine datetime, an entry
+// of the date formats or of the precomputed list that is the pristine
+// catalogue's entry at that position takes the shape memo's verdict, and
+// only the entries the memo lets through are pre-checked on the text
+// itself. What is verified holds until Python code runs: a strptime call,
+// or a set operation on seen_formats unless the set and the candidate are
+// exact str (then hashing and comparing run no Python code).
+class PlainShortcut {
+public:
+    explicit PlainShortcut(PyObject* text) : text_(text) {}
+
+    // 1 when the shortcut applies to the next attempt, 0 when not, -1 on
+    // error (raised where the attempt itself would raise).
+    int check(Finder* self);
+    void python_ran() { verified_ = false; }
+    // After a set operation with `fmt`.
+    void set_operation(PyObject* fmt) {
+        if (!pure_ || !PyUnicode_CheckExact(fmt)) verified_ = false;
+    }
+    bool c_locale() const { return c_locale_; }
+    bool may_parse(std::size_t index) const {
+        return PyBytes_AS_STRING(verdicts_.get())[index] != 0;
+    }
+
+private:
+    PyObject* text_;
+    Ref verdicts_;
+    bool verdicts_locale_ = false, c_locale_ = false, verified_ = false, usable_ = false, pure_ = false;
+};
+
+// Which pristine list a stage-3 list is compared with.
+enum class PlainList { dates, precomputed, other };
+
+// The position of `fmt` at index i of such a list in the memo's verdicts,
+// or -1 when it is not the pristine entry there.
+Py_ssize_t verdict_index(PlainList which, Py_ssize_t i, PyObject* fmt) {
+    PyObject* entry;
+    Py_ssize_t offset = 0;
+    if (which == PlainList::dates && i < static_cast<Py_ssize_t>(kDateCount)) {
+        entry = pristine.dates[i];
+    } else if (which == PlainList::precomputed && i < PyList_GET_SIZE(pristine.precomputed)) {
+        entry = PyList_GET_ITEM(pristine.precomputed, i);
+        offset = kDateCount;
+    } else {
+        return -1;
+    }
+    if (fmt != entry && !(PyUnicode_CheckExact(fmt) && PyUnicode_Compare(fmt, entry) == 0)) return -1;
+    return offset + i;
+}
+
+// One stage-3 attempt, through the shortcut where it applies.
+int attempt_plain(Finder* self, PyObject* text, PyObject* fmt, Py_ssize_t index, PlainShortcut& fast) {
+    const int usable = index >= 0 ? fast.check(self) : 0;
+    if (usable < 0) return -1;
+    if (!usable) {
+        fast.python_ran();
+        return attempt_found(text, fmt);
+    }
+    if (!fast.may_parse(static_cast<std::size_t>(index)) ||
+        !shape_check::may_parse(shape_check::Concrete(text), shape_check::FormatText(fmt), fast.c_locale()))
+        return 0;
+    fast.python_ran();
+    const int r = call_strptime(reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType), text, fmt);
+    return r <= 0 ? r : PyObject_IsTrue(fmt);
+}
+
 // Tries every candidate not yet in seen_formats, then every precomputed
 // format the same way; failures enter seen_formats. Sets *found (new
 // reference) to the first format that parsed, or leaves it NULL.
-bool try_list(Finder* self, PyObject* candidates, PyObject* text, Ref* found) {
+bool try_list(Finder* self, PyObject* candidates, PyObject* text, Ref* found, PlainList which,
+              PlainShortcut& fast) {
     if (!PyList_Check(candidates)) {
         PyErr_Format(PyExc_TypeError, "object of type '%.200s' has no len()",
                      Py_TYPE(candidates)->tp_name);
@@ -747,29 +816,32 @@ bool try_list(Finder* self, PyObject* candidates, PyObject* text, Ref* found) {
         // code, which may replace the field and free the set.
         Ref seen_set = Ref::borrow(self->seen_formats);
         const int seen = PySequence_Contains(seen_set.get(), fmt.get());
+        fast.set_operation(fmt.get());
         if (seen < 0) return false;
         if (seen) continue;
-        const int r = attempt_found(text, fmt.get());
+        const int r = attempt_plain(self, text, fmt.get(), verdict_index(which, i, fmt.get()), fast);
         if (r < 0) return false;
         if (r) {
             *found = fmt;
             return true;
         }
         seen_set = Ref::borrow(self->seen_formats);
-        if (!call_add(seen_set.get(), fmt.get())) return false;
+        const bool added = call_add(seen_set.get(), fmt.get());
+        fast.set_operation(fmt.get());
+        if (!added) return false;
     }
     return true;
 }
 
 // The lists are held while they are walked: strptime runs Python code, and
 // another thread may replace a field meanwhile.
-Ref try_formats(Finder* self, Ref candidates, PyObject* text) {
+Ref try_formats(Finder* self, Ref candidates, PyObject* text, PlainList which, PlainShortcut& fast) {
     if (!check_encodable(text)) return Ref();
     Ref found;
-    if (!try_list(self, candidates.get(), text, &found)) return Ref();
+    if (!try_list(self, candidates.get(), text, &found, which, fast)) return Ref();
     if (found) return found;
     Ref precomputed = Ref::borrow(self->precomputed_formats);
-    if (!try_list(self, precomputed.get(), text, &found)) return Ref();
+    if (!try_list(self, precomputed.get(), text, &found, PlainList::precomputed, fast)) return Ref();
     return found ? found : Ref::borrow(Py_None);
 }
 
@@ -1001,25 +1073,72 @@ Ref shape_survivors(PyObject* text, bool c_locale) {
     return out;
 }
 
-// The survivors for the text's shape, from the process-wide memo or
-// computed and remembered. The memo is emptied when it grows past its
-// bounds.
-Ref memo_survivors(PyObject* text, bool c_locale) {
+// The shape view's verdicts on the date formats and then the precomputed
+// list of the pristine catalogue (one byte each, 1 when the entry may
+// parse), for stage 3.
+Ref shape_verdicts(PyObject* text, bool c_locale) {
+    const shape_check::ShapeView view(text);
+    const Py_ssize_t count = PyList_GET_SIZE(pristine.precomputed);
+    Ref out = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(kDateCount) + count));
+    if (!out) return out;
+    char* p = PyBytes_AS_STRING(out.get());
+    for (std::size_t d = 0; d < kDateCount; ++d)
+        *p++ = shape_check::may_parse(view, shape_check::FormatText(pristine.dates[d]), c_locale);
+    for (Py_ssize_t i = 0; i < count; ++i)
+        *p++ = shape_check::may_parse(
+            view, shape_check::FormatText(PyList_GET_ITEM(pristine.precomputed, i)), c_locale);
+    return out;
+}
+
+// The memo entry of `which` for the text's shape, from the process-wide
+// memo or computed and remembered. The memo is emptied when it grows past
+// its bounds.
+enum class Memo { survivors, verdicts };
+
+Ref memo_entry(Memo which, PyObject* text, bool c_locale) {
     Ref key = shape_key(text, c_locale);
     if (!key) return key;
-    Ref memo = Ref::borrow(pristine.memo);
+    Ref memo = Ref::borrow(pristine.memo[static_cast<int>(which)]);
     if (PyObject* found = PyDict_GetItemWithError(memo.get(), key.get())) return Ref::borrow(found);
     if (PyErr_Occurred()) return Ref();
-    Ref value = shape_survivors(text, c_locale);
+    Ref value = which == Memo::survivors ? shape_survivors(text, c_locale) : shape_verdicts(text, c_locale);
     if (!value) return value;
     const Py_ssize_t size = PyUnicode_GET_LENGTH(key.get());
-    if (PyDict_GET_SIZE(memo.get()) >= kMemoEntries || pristine.memo_chars + size > kMemoChars) {
-        PyDict_Clear(memo.get());
+    if (PyDict_GET_SIZE(pristine.memo[0]) + PyDict_GET_SIZE(pristine.memo[1]) >= kMemoEntries ||
+        pristine.memo_chars + size > kMemoChars) {
+        PyDict_Clear(pristine.memo[0]);
+        PyDict_Clear(pristine.memo[1]);
         pristine.memo_chars = 0;
     }
     if (PyDict_SetItem(memo.get(), key.get(), value.get()) != 0) return Ref();
     pristine.memo_chars += size;
     return value;
+}
+
+int PlainShortcut::check(Finder* self) {
+    if (verified_) return usable_;
+    verified_ = true;
+    usable_ = false;
+    if (!check_encodable(text_)) return -1;
+    Ref cls = reru::global(guard.dict, n_py_datetime);
+    if (!cls) return -1;
+    c_locale_ = shape_check::time_locale_is_c();
+    if (cls.get() != reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) || !PyUnicode_CheckExact(text_))
+        return 0;
+    pure_ = PySet_CheckExact(self->seen_formats);
+    if (pure_) {
+        Py_ssize_t pos = 0;
+        PyObject* key;
+        Py_hash_t hash;
+        while (pure_ && _PySet_NextEntry(self->seen_formats, &pos, &key, &hash)) pure_ = PyUnicode_CheckExact(key);
+    }
+    if (!verdicts_ || verdicts_locale_ != c_locale_) {
+        verdicts_ = memo_entry(Memo::verdicts, text_, c_locale_);
+        if (!verdicts_) return -1;
+        verdicts_locale_ = c_locale_;
+    }
+    usable_ = true;
+    return 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -1107,7 +1226,7 @@ public:
         for (PyObject* list : {self->separators, w.seps.get()})
             if (!pristine_list(list, pristine.separators, kSepCount)) return 0;
         if (!survivors_ || survivors_locale_ != c_locale_) {
-            survivors_ = memo_survivors(text_, c_locale_);
+            survivors_ = memo_entry(Memo::survivors, text_, c_locale_);
             if (!survivors_) return -1;
             survivors_locale_ = c_locale_;
             next_ = 0;
@@ -1198,8 +1317,10 @@ Ref search_with_time(Finder* self, PyObject* text) {
 
 // Stage 3: date formats, then the precomputed list, skipping known failures.
 Ref search_without_time(Finder* self, PyObject* text) {
+    PlainShortcut fast(text);
     for (PyObject* Finder::*field : {&Finder::date_formats, &Finder::unique_formats}) {
-        Ref found = try_formats(self, Ref::borrow(self->*field), text);
+        const PlainList which = field == &Finder::date_formats ? PlainList::dates : PlainList::other;
+        Ref found = try_formats(self, Ref::borrow(self->*field), text, which, fast);
         if (!found) return Ref();
         const int ok = PyObject_IsTrue(found.get());
         if (ok < 0) return Ref();
