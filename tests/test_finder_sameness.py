@@ -359,3 +359,151 @@ def test_long_texts(length):
     for text in texts:
         assert len(text) == length
         assert_same_search(native, model, text)
+
+
+# --- the shortcuts: shape memo, jumps between its survivors, shared catalogue -------------
+
+FIELD_NAMES = ["date_formats", "formats", "old_sep", "precomputed_formats", "seen_formats",
+               "separators", "time_formats", "unique_formats"]
+
+
+def field(finder, name):
+    if isinstance(finder, PlainFinder):
+        return getattr(finder, name)
+    return native_state(finder)[FIELD_NAMES.index(name)]
+
+
+def native_state(finder):
+    return finder.__reduce__()[2]
+
+
+def replace_field(finder, name, value):
+    if isinstance(finder, PlainFinder):
+        setattr(finder, name, value)
+    else:
+        state = list(native_state(finder))
+        state[FIELD_NAMES.index(name)] = value
+        finder.__setstate__(tuple(state))
+
+
+class AcceptAll(datetime.datetime):
+    """Accepts every format: the answer then shows which candidate came next."""
+
+    @classmethod
+    def strptime(cls, text, fmt):
+        return datetime.datetime(2000, 1, 1)
+
+
+class Rebinding:
+    """A key of seen_formats whose comparison rebinds py_datetime (Python code
+    inside a set operation)."""
+
+    def __init__(self, module, like):
+        self.module, self.like = module, like
+
+    def __hash__(self):
+        return hash(self.like)
+
+    def __eq__(self, other):
+        self.module.py_datetime = AcceptAll
+        return False
+
+    def __repr__(self):
+        return f"Rebinding({self.like!r})"
+
+
+def rebind(finder, module):
+    module.py_datetime = AcceptAll
+
+
+MEDDLES = {
+    "py_datetime rebound": rebind,
+    "separators replaced": lambda f, m: (replace_field(f, "separators", ["-", " "]), rebind(f, m)),
+    "held time list mutated": lambda f, m: (field(f, "time_formats").insert(2, "%I%p"), rebind(f, m)),
+    "time list emptied": lambda f, m: (field(f, "time_formats").clear(), rebind(f, m)),
+    "old_sep replaced": lambda f, m: (replace_field(f, "old_sep", "-"), rebind(f, m)),
+    "date list field replaced": lambda f, m: (replace_field(f, "date_formats", ["%Y"]), rebind(f, m)),
+    "seen_formats with a Python key": lambda f, m: replace_field(
+        f, "seen_formats", {Rebinding(m, "%m-%d-%y"), Rebinding(m, "%d/%m/%Y")}),
+}
+
+
+@pytest.mark.parametrize("meddle", MEDDLES.values(), ids=MEDDLES.keys())
+@pytest.mark.parametrize("text, trigger", [("04/31/2023 10:30", "%m/%d/%Y %H:%M"),
+                                           ("04/31/2023", "%m/%d/%Y")])
+def test_python_code_inside_a_genuine_strptime_call(text, trigger, meddle, monkeypatch):
+    """The genuine strptime runs Python code (here: a wrapper around the
+    function it calls) that changes what the rest of the search reads; the
+    search must go on exactly as the plain loops would."""
+    import _strptime
+    original = _strptime._strptime_datetime
+    target = {}
+
+    def wrapper(cls, data, fmt="%a %b %d %H:%M:%S %Y"):
+        if fmt == trigger and target:
+            meddle(*target.popitem())
+        return original(cls, data, fmt)
+
+    monkeypatch.setattr(_strptime, "_strptime_datetime", wrapper)
+    monkeypatch.setattr(patternseek, "py_datetime", datetime.datetime)
+    monkeypatch.setattr(plain_models, "py_datetime", datetime.datetime)
+    results = []
+    for finder, module in [(DateFormatFinder(), patternseek), (PlainFinder(), plain_models)]:
+        clear_both()
+        module.py_datetime = datetime.datetime
+        target[finder] = module
+        results.append((outcome(finder, text), field(finder, "seen_formats") == set()
+                        or sorted(map(str, field(finder, "seen_formats"))),
+                        dict(type(finder).successful_formats)))
+    assert results[0] == results[1]
+
+
+@pytest.mark.parametrize("texts", [
+    ["01/05/2023 10:30", "12/31/2023 23:59", "13/31/2023 23:59", "1/5/2023 9:30"],   # one shape, then others
+    ["2023-01-05 10:30:00", "2023-1-5 10:30:00", "2023-01-05 10:30:00 PM", "2023-01-05\t10:30:00"],
+    ["5 January 2023", "6 January 2023", "6 JANUARY 2023", "06 février 2023", "\u0665 January 2023"],
+    ["12/31/99", "12/31/9\u0669", "99/12/31", "12-31-99 10:30", "12\u300031\u300099 10:30"],
+])
+@pytest.mark.parametrize("one_finder", [False, True], ids=["new finder each", "one finder"])
+def test_shapes_seen_again_and_anew(texts, one_finder):
+    """Texts that share a shape (memo hits) and texts of new shapes (misses),
+    in the C time locale and outside it."""
+    import locale
+    saved = locale.setlocale(locale.LC_TIME)
+    try:
+        for name in ["C", "C.UTF-8"]:
+            try:
+                locale.setlocale(locale.LC_TIME, name)
+            except locale.Error:
+                continue
+            clear_both()
+            native, model = DateFormatFinder(), PlainFinder()
+            for text in texts + texts:
+                if not one_finder:
+                    native, model = DateFormatFinder(), PlainFinder()
+                assert_same_search(native, model, text)
+    finally:
+        locale.setlocale(locale.LC_TIME, saved)
+
+
+def test_pickled_finders_and_copied_lists():
+    """Fields equal to the catalogue's but not the same objects (a finder
+    loaded from a pickle) take the same road."""
+    import pickle
+    native, model = DateFormatFinder(), PlainFinder()
+    for text in ["01/05/2023 10:30", "January 5, 2023", "5 January 2023", "2023-01-05T10:30:00"]:
+        native = pickle.loads(pickle.dumps(native))
+        assert_same_search(native, model, text)
+
+
+@pytest.mark.parametrize("accessor", ["Dates", "Times", "Unique"])
+def test_catalogue_accessor_replaced(accessor, monkeypatch):
+    """A finder built while dFormats has another accessor gets what that accessor returns."""
+    original = getattr(dFormats, accessor)
+    monkeypatch.setattr(dFormats, accessor, lambda self: ["%d.%m.%Y %H:%M"] + original(self)[::-1])
+    native, model = DateFormatFinder(), PlainFinder()
+    assert list(native_state(native)) [::2] == [model.date_formats, model.old_sep,
+                                                model.seen_formats, model.time_formats]
+    assert native_state(native)[3] == model.precomputed_formats
+    for text in ["05.01.2023 10:30", "01/05/2023 10:30", "5 January 2023", "Jan 2023"]:
+        assert_same_search(native, model, text)

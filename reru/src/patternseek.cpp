@@ -1150,6 +1150,7 @@ int PlainShortcut::check(Finder* self) {
 struct Walk {
     Finder* self;
     Ref dates, times, seps;
+    Ref date_format, time_format;  // the loop variables
     Py_ssize_t d = 0, t = 0, s = -1;
     int level = 0;  // lists loaded: 0 none, 1 times, 2 times and separators
 
@@ -1164,6 +1165,7 @@ struct Walk {
             }
             if (level == 1) {
                 if (t < PyList_GET_SIZE(times.get())) {
+                    time_format = Ref::borrow(PyList_GET_ITEM(times.get(), t));
                     seps = Ref::borrow(self->separators);
                     if (!require_list(seps.get())) return -1;
                     s = 0;
@@ -1174,6 +1176,7 @@ struct Walk {
                 level = 0;
             }
             if (d >= PyList_GET_SIZE(dates.get())) return 0;
+            date_format = Ref::borrow(PyList_GET_ITEM(dates.get(), d));
             times = Ref::borrow(self->time_formats);
             if (!require_list(times.get())) return -1;
             t = 0;
@@ -1187,8 +1190,14 @@ struct Walk {
     void jump(std::size_t index) {
         const auto nd = static_cast<Py_ssize_t>(index / (kTimeCount * kSepCount));
         const auto nt = static_cast<Py_ssize_t>(index / kSepCount % kTimeCount);
-        if (nd != d) times = Ref::borrow(self->time_formats);
-        if (nd != d || nt != t) seps = Ref::borrow(self->separators);
+        if (nd != d) {
+            date_format = Ref::borrow(PyList_GET_ITEM(dates.get(), nd));
+            times = Ref::borrow(self->time_formats);
+        }
+        if (nd != d || nt != t) {
+            time_format = Ref::borrow(PyList_GET_ITEM(times.get(), nt));
+            seps = Ref::borrow(self->separators);
+        }
         d = nd;
         t = nt;
         s = static_cast<Py_ssize_t>(index % kSepCount);
@@ -1269,8 +1278,7 @@ int try_survivor(PyObject* text, PyObject* candidate, Shortcut& fast) {
 // One candidate taken as it comes: the pre-check where it applies, else
 // the candidate is built and tried. 1 found (*found set), 0 not, -1 error.
 int try_stepped(Walk& w, PyObject* text, Shortcut& fast, Ref* found) {
-    Ref date_format = Ref::borrow(PyList_GET_ITEM(w.dates.get(), w.d));
-    Ref time_format = Ref::borrow(PyList_GET_ITEM(w.times.get(), w.t));
+    Ref date_format = w.date_format, time_format = w.time_format;
     Ref sep = Ref::borrow(PyList_GET_ITEM(w.seps.get(), w.s));
     const int rejected = reject_unbuilt(w.self, text, date_format.get(), sep.get(), time_format.get(),
                                         fast.c_locale());

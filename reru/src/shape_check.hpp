@@ -384,9 +384,35 @@ bool advance(const View& t, FormatText fmt, bool c_locale, Positions*& reach, Po
     return true;
 }
 
-// false when strptime(text, fmt) certainly fails.
+// Whether strptime would compile the format into a regular expression that
+// names one group twice (a directive used twice, or a locale composite
+// %c/%x/%X beside another directive, which may hold the same one): it then
+// raises re.error rather than ValueError, whatever the text, so such a
+// format is left to strptime. A format with a stray % or an unknown
+// directive raises ValueError first.
+inline bool repeats_a_group(FormatText fmt) {
+    std::uint64_t used[2] = {0, 0};
+    int groups = 0;
+    bool composite = false, repeated = false;
+    for (Py_ssize_t i = 0; i < fmt.n; ++i) {
+        if (fmt[i] != '%') continue;
+        if (i + 1 >= fmt.n) return false;  // stray %
+        const Py_UCS4 d = fmt[++i];
+        if (d == '%') continue;
+        if (d >= 0x80 || !(numeric_alternatives(d) || locale_directive(d) || d == 'z')) return false;
+        const std::uint64_t bit = std::uint64_t{1} << (d & 63);
+        repeated = repeated || (used[d >> 6] & bit);
+        used[d >> 6] |= bit;
+        composite = composite || d == 'c' || d == 'x' || d == 'X';
+        ++groups;
+    }
+    return repeated || (composite && groups > 1);
+}
+
+// false when strptime(text, fmt) certainly fails with ValueError.
 template <class View>
 bool may_parse(const View& t, FormatText fmt, bool c_locale) {
+    if (repeats_a_group(fmt)) return true;
     Positions a(t.n), b(t.n);
     if (!a.valid() || !b.valid()) return true;
     Positions *reach = &a, *spare = &b;
