@@ -1,7 +1,9 @@
 import copy
+import itertools
 import datetime
 import gc
 import pickle
+import random
 import subprocess
 import sys
 import threading
@@ -640,3 +642,24 @@ def test_module_attributes_and_all():
     assert DateFormatFinder.__doc__ is None
     assert dFormats.__doc__ == ("\n    Manages a collection of date and time format strings "
                                 "supported by the system.\n    ")
+
+
+# Pieces of times of day: every string of up to four of them, and of up to
+# four characters, is judged as the regular expression judges it.
+CLOCK_PIECES = ["1", "12", "123", "123456", "1234567", ":", ":0", ":00", ".", ".5", "1234567",
+                " ", "\t", "\n", "am", "Pm", "m", "+", "-", "0530", "05:30", "+05", "EST", "Z",
+                "z", "ESTX", "\u0131st", "\u212a", "\u0661", "\u0660\u0660", "x", "T"]
+CLOCK_CHARS = "0:. aPmM+-zZ\n\u0661x\u017f"
+
+
+def test_time_test_decides_as_the_pattern():
+    """Every string of up to four characters or three pieces, and random
+    strings of four to seven pieces."""
+    regex = patternseek.anytime_regex
+    rng = random.Random(11)
+    texts = itertools.chain(
+        ("".join(p) for n in range(5) for p in itertools.product(CLOCK_CHARS, repeat=n)),
+        ("".join(p) for n in range(1, 4) for p in itertools.product(CLOCK_PIECES, repeat=n)),
+        ("".join(rng.choices(CLOCK_PIECES, k=rng.randint(4, 7))) for _ in range(30000)))
+    for text in texts:
+        assert patternseek.get_time_components(text) == (regex.search(text) is not None), text
