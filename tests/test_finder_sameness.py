@@ -496,14 +496,48 @@ def test_pickled_finders_and_copied_lists():
         assert_same_search(native, model, text)
 
 
-@pytest.mark.parametrize("accessor", ["Dates", "Times", "Unique"])
-def test_catalogue_accessor_replaced(accessor, monkeypatch):
+@pytest.mark.parametrize("accessor, extra", [
+    ("Dates", ["%d.%m.%Y %H:%M"]), ("Times", ["%d.%m.%Y %H:%M"]), ("Unique", ["%d.%m.%Y %H:%M"]),
+    ("Unique", [f"%d/%m/{i}" for i in range(600)]),            # past the variant set's slots
+    ("Unique", ["%d/%m/" + "y" * 900 + str(i) for i in range(40)])])   # and its text room
+def test_catalogue_accessor_replaced(accessor, extra, monkeypatch):
     """A finder built while dFormats has another accessor gets what that accessor returns."""
     original = getattr(dFormats, accessor)
-    monkeypatch.setattr(dFormats, accessor, lambda self: ["%d.%m.%Y %H:%M"] + original(self)[::-1])
+    monkeypatch.setattr(dFormats, accessor, lambda self: extra + original(self)[::-1])
     native, model = DateFormatFinder(), PlainFinder()
     assert list(native_state(native)) [::2] == [model.date_formats, model.old_sep,
                                                 model.seen_formats, model.time_formats]
     assert native_state(native)[3] == model.precomputed_formats
     for text in ["05.01.2023 10:30", "01/05/2023 10:30", "5 January 2023", "Jan 2023"]:
         assert_same_search(native, model, text)
+
+
+@pytest.mark.parametrize("text", ["20230231 10:30", "02/31/2023 10:30", "31.02.2023 10:30:00",
+                                  "20230231", "02/31/2023", "31 February 2023"])
+def test_strptime_calls_made_are_the_plain_loops_calls(text, monkeypatch):
+    """Texts the pre-check lets through but strptime refuses (February 31):
+    every format the finder does try, it tries as often as the plain loops
+    (a date format without the separator gives one candidate five times)."""
+    import _strptime
+    import collections
+    original = _strptime._strptime_datetime
+    counts = collections.Counter()
+
+    def counting(cls, data, fmt="%a %b %d %H:%M:%S %Y"):
+        counts[fmt] += 1
+        return original(cls, data, fmt)
+
+    monkeypatch.setattr(_strptime, "_strptime_datetime", counting)
+    tried = []
+    for finder in [DateFormatFinder(), PlainFinder()]:
+        counts.clear()
+        clear_both()
+        outcome(finder, text)
+        tried.append(dict(counts))
+    assert tried[0] and all(tried[1][fmt] == n for fmt, n in tried[0].items())
+
+
+def test_none_as_a_cached_key():
+    """search(None) meets the cache first: a cached None is re-tested and fails to encode."""
+    DateFormatFinder.successful_formats[None] = PlainFinder.successful_formats[None] = "%Y"
+    assert_same_search(DateFormatFinder(), PlainFinder(), None)

@@ -301,11 +301,11 @@ struct ClockText : reru::Chars {
     // An ASCII letter, any case.
     bool is(Py_ssize_t i, char lower) const {
         const Py_UCS4 c = (*this)[i];
-        return c < 0x80 && (c | 0x20) == static_cast<Py_UCS4>(lower) && shape_check::ascii_letter(c);
+        return shape_check::ascii_letter(c) && (c | 0x20) == static_cast<Py_UCS4>(lower);
     }
     bool letter(Py_ssize_t i) const {
         const Py_UCS4 c = (*this)[i];
-        return shape_check::ascii_letter(c) ? c < 0x80 : c == 0x130 || c == 0x131 || c == 0x17F || c == 0x212A;
+        return shape_check::ascii_letter(c) || c == 0x130 || c == 0x131 || c == 0x17F || c == 0x212A;
     }
 };
 
