@@ -541,3 +541,28 @@ def test_none_as_a_cached_key():
     """search(None) meets the cache first: a cached None is re-tested and fails to encode."""
     DateFormatFinder.successful_formats[None] = PlainFinder.successful_formats[None] = "%Y"
     assert_same_search(DateFormatFinder(), PlainFinder(), None)
+
+
+class Remembering(dict):
+    """A cache that is not an exact dict: looked up through the mapping protocol."""
+
+
+def test_cache_that_is_not_an_exact_dict(monkeypatch):
+    monkeypatch.setattr(DateFormatFinder, "successful_formats", Remembering())
+    monkeypatch.setattr(PlainFinder, "successful_formats", Remembering())
+    native, model = DateFormatFinder(), PlainFinder()
+    DateFormatFinder.successful_formats["01/05/2023"] = PlainFinder.successful_formats["01/05/2023"] = "%Y"
+    for text in ["01/05/2023 10:30", "01/05/2023 10:30", "01/05/2023", "January 2023"]:
+        assert_same_search(native, model, text)
+
+
+def test_new_finders_share_the_catalogues_strings():
+    """Finders built the default way hold new lists of the same str objects
+    (built once per process); a finder with another old_sep builds its own."""
+    first, second, other = (native_state(f) for f in (DateFormatFinder(), DateFormatFinder(),
+                                                      DateFormatFinder("-")))
+    for i in (0, 3, 5, 6, 7):
+        assert first[i] == second[i] and first[i] is not second[i]
+        assert all(a is b for a, b in zip(first[i], second[i]))
+    assert other[3] == PlainFinder("-").precomputed_formats
+    assert not all(a is b for a, b in zip(first[3], other[3]))

@@ -145,7 +145,6 @@ reru::Name n_historical{"historical_formats"};
 reru::Name n_add{"add"};
 reru::Name n_clear{"clear"};
 reru::Name n_replace{"replace"};
-reru::Name n_encode{"encode"};
 reru::Name n_dict{"__dict__"};
 reru::Name n_update{"update"};
 reru::Name n_new{"__new__"};
@@ -761,10 +760,10 @@ Ref precompute_formats(Finder* self) {
 
 // The date text must be encodable as UTF-8 before each attempt; the UTF-8
 // form is cached by the str object, so only the first check costs.
+// The text is the str argument of search, which lets None through.
 bool check_encodable(PyObject* text) {
     if (text == Py_None) return raise_none_attribute("encode") != nullptr;
-    if (PyUnicode_Check(text)) return PyUnicode_AsUTF8AndSize(text, nullptr) != nullptr;
-    return Ref::steal(PyObject_CallMethodNoArgs(text, n_encode.get())) ? true : false;
+    return PyUnicode_AsUTF8AndSize(text, nullptr) != nullptr;
 }
 
 // The pre-check knows the genuine strptime only; a replacement class gets
