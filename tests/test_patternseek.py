@@ -506,9 +506,10 @@ def test_restore_errors():
     ((None, 1) + (None,) * 6, "Expected dFormats, got int"),
     ((None, None, 1) + (None,) * 5, "Expected str, got int"),
     ((None,) * 4 + ([],) + (None,) * 3, "Expected set, got list"),
+    (([], None, "/"), "tuple index out of range"),
 ])
 def test_setstate_type_checks(state, message):
-    with pytest.raises(TypeError) as info:
+    with pytest.raises((TypeError, IndexError)) as info:
         DateFormatFinder().__setstate__(state)
     assert str(info.value) == message
 

@@ -768,9 +768,8 @@ bool check_encodable(PyObject* text) {
 
 // The pre-check knows the genuine strptime only; a replacement class gets
 // every call.
-bool precheck_applies(PyObject* cls, PyObject* text, PyObject* fmt) {
-    return cls == reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) &&
-           PyUnicode_CheckExact(text) && PyUnicode_CheckExact(fmt);
+bool precheck_applies(PyObject* cls, PyObject* fmt) {
+    return cls == reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) && PyUnicode_CheckExact(fmt);
 }
 
 // One strptime attempt: 1 when `fmt` parses `text` (the format is then added
@@ -798,7 +797,7 @@ int call_strptime(PyObject* cls, PyObject* text, PyObject* fmt) {
 int attempt(PyObject* text, PyObject* fmt) {
     Ref cls = reru::global(guard.dict, n_py_datetime);
     if (!cls) return -1;
-    if (precheck_applies(cls.get(), text, fmt) && !may_parse(text, fmt)) return 0;
+    if (precheck_applies(cls.get(), fmt) && !may_parse(text, fmt)) return 0;
     return call_strptime(cls.get(), text, fmt);
 }
 
@@ -817,6 +816,10 @@ int attempt_found(PyObject* text, PyObject* fmt) {
 // itself. What is verified holds until Python code runs: a strptime call,
 // or a set operation on seen_formats unless the set and the candidate are
 // exact str (then hashing and comparing run no Python code).
+// Whether the conditions of a shortcut were checked since Python code last
+// ran, and what they gave.
+enum class Verified { no, usable, unusable };
+
 class PlainShortcut {
 public:
     explicit PlainShortcut(PyObject* text) : text_(text) {}
@@ -824,10 +827,10 @@ public:
     // 1 when the shortcut applies to the next attempt, 0 when not, -1 on
     // error (raised where the attempt itself would raise).
     int check(Finder* self);
-    void python_ran() { verified_ = false; }
+    void python_ran() { state_ = Verified::no; }
     // After a set operation with `fmt`.
     void set_operation(PyObject* fmt) {
-        if (!pure_ || !PyUnicode_CheckExact(fmt)) verified_ = false;
+        if (state_ != Verified::no && !(pure_ && PyUnicode_CheckExact(fmt))) state_ = Verified::no;
     }
     bool c_locale() const { return c_locale_; }
     bool may_parse(std::size_t index) const {
@@ -837,7 +840,9 @@ public:
 private:
     PyObject* text_;
     Ref verdicts_;
-    bool verdicts_locale_ = false, c_locale_ = false, verified_ = false, usable_ = false, pure_ = false;
+    int verdicts_locale_ = -1;  // the locale flag the verdicts were made for
+    Verified state_ = Verified::no;
+    bool c_locale_, pure_;
 };
 
 // Which pristine list a stage-3 list is compared with.
@@ -1003,7 +1008,7 @@ int reject_unbuilt(Finder* self, PyObject* text, PyObject* date_format, PyObject
     if (!check_encodable(text)) return -1;
     Ref cls = reru::global(guard.dict, n_py_datetime);
     if (!cls) return -1;
-    if (!precheck_applies(cls.get(), text, date_format)) return 0;
+    if (!precheck_applies(cls.get(), date_format)) return 0;
     char buffer[512];
     std::size_t size;
     if (combined_bytes(self, date_format, sep, time_format, buffer, sizeof buffer, size))
@@ -1133,11 +1138,7 @@ Ref shape_survivors(PyObject* text, bool c_locale) {
     std::size_t count = 0;
     for (std::size_t d = 0; d < kDateCount; ++d)
         for (std::size_t s = 0; s < kSepCount; ++s) {
-            std::size_t same = 0;
-            while (same < s && std::strcmp(pristine.date_parts[d][same], pristine.date_parts[d][s]) != 0)
-                ++same;
-            verdicts[d][s] = same < s ? verdicts[d][same]
-                                      : date_part_verdicts(view, pristine.date_parts[d][s], c_locale, known);
+            verdicts[d][s] = date_part_verdicts(view, pristine.date_parts[d][s], c_locale, known);
             count += static_cast<std::size_t>(std::popcount(verdicts[d][s]));
         }
     Ref out = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * 2)));
@@ -1197,15 +1198,13 @@ Ref memo_entry(Memo which, PyObject* text, bool c_locale) {
 }
 
 int PlainShortcut::check(Finder* self) {
-    if (verified_) return usable_;
-    verified_ = true;
-    usable_ = false;
+    if (state_ != Verified::no) return state_ == Verified::usable;
+    state_ = Verified::unusable;
     if (!check_encodable(text_)) return -1;
     Ref cls = reru::global(guard.dict, n_py_datetime);
     if (!cls) return -1;
     c_locale_ = shape_check::time_locale_is_c();
-    if (cls.get() != reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) || !PyUnicode_CheckExact(text_))
-        return 0;
+    if (cls.get() != reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType)) return 0;
     pure_ = PySet_CheckExact(self->seen_formats);
     if (pure_) {
         Py_ssize_t pos = 0;
@@ -1218,7 +1217,7 @@ int PlainShortcut::check(Finder* self) {
         if (!verdicts_) return -1;
         verdicts_locale_ = c_locale_;
     }
-    usable_ = true;
+    state_ = Verified::usable;
     return 1;
 }
 
@@ -1298,16 +1297,15 @@ public:
     // 1 when the walk may jump now, 0 when it must take the candidate as it
     // comes, -1 on error (raised where the candidate itself would raise).
     int check(const Walk& w) {
-        if (verified_) return usable_;
-        verified_ = true;
-        usable_ = false;
+        if (state_ != Verified::no) return state_ == Verified::usable;
+        state_ = Verified::unusable;
         if (!check_encodable(text_)) return -1;
         Ref cls = reru::global(guard.dict, n_py_datetime);
         if (!cls) return -1;
         c_locale_ = shape_check::time_locale_is_c();
         Finder* self = w.self;
         if (cls.get() != reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) ||
-            !PyUnicode_CheckExact(text_) || !default_sep(self->old_sep))
+            !default_sep(self->old_sep))
             return 0;
         for (PyObject* list : {self->date_formats, w.dates.get()})
             if (!pristine_list(list, pristine.dates, kDateCount)) return 0;
@@ -1321,10 +1319,10 @@ public:
             survivors_locale_ = c_locale_;
             next_ = 0;
         }
-        usable_ = true;
+        state_ = Verified::usable;
         return 1;
     }
-    void python_ran() { verified_ = false; }
+    void python_ran() { state_ = Verified::no; }
     bool c_locale() const { return c_locale_; }
 
     // The first survivor at or after `flat`, or kCandidateCount.
@@ -1343,7 +1341,9 @@ private:
     PyObject* text_;
     Ref survivors_;
     std::size_t next_ = 0;
-    bool survivors_locale_ = false, c_locale_ = false, verified_ = false, usable_ = false;
+    int survivors_locale_ = -1;  // the locale flag the survivors were found for
+    Verified state_ = Verified::no;
+    bool c_locale_;
 };
 
 // A memo survivor: the concrete pre-check, then strptime. 1 found, 0 not, -1 error.
