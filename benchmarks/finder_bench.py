@@ -25,7 +25,7 @@ from chronvale.reru.pyd.zududized.patternseek import DateFormatFinder  # noqa: E
 strptime = datetime.datetime.strptime
 
 WITH_TIME = [("01/05/2023 10:30", "%m/%d/%Y %H:%M"), ("2023-01-05 10:30:00", "%Y-%m-%d %H:%M:%S"),
-             ("20100102 121314", "%Y%m%d %H%M%S")]
+             ("20100102 121314", "%d%m%Y %H%M%S")]  # day 20, month 10, year 102
 WITHOUT_TIME = [("12/31/99", "%m/%d/%y"), ("5 January 2023", "%d %B %Y")]
 FAILING = "2023-01-05T10:30:00"
 COLUMNS = [("%m/%d/%Y %H:%M", 1.5), ("%Y-%m-%d %H:%M:%S", 1.5)]
@@ -69,6 +69,7 @@ def ratio_row(report, title, yardstick, contender, bound, note="", **kw):
 
 def bench_cold(report):
     for text, fmt in WITH_TIME + WITHOUT_TIME:
+        assert cold_search(text)() == fmt, text
         bound = 3 if (text, fmt) in WITH_TIME else 2
         ratio_row(report, f"finder, new finder, cold cache, search {text!r}",
                   calls(f"strptime(s, {fmt!r})", lambda t=text, f=fmt: strptime(t, f)),

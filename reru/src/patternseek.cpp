@@ -331,18 +331,22 @@ bool ampm_then_end(const ClockText& t, Py_ssize_t f) {
 }
 
 // (?:\.\d{1,6})? then the rest.
+// Six fraction digits need no look: after the dot (not a digit) they are a
+// six-digit clock themselves, followed by the same rest.
 bool fraction_then_end(const ClockText& t, Py_ssize_t e) {
     if (ampm_then_end(t, e)) return true;
     if (t[e] != '.') return false;
-    for (Py_ssize_t j = 1; j <= 6 && t.digit(e + j); ++j)
+    for (Py_ssize_t j = 1; t.digit(e + j); ++j) {
         if (ampm_then_end(t, e + j + 1)) return true;
+        if (j == 5) break;
+    }
     return false;
 }
 
 // (\d{1,2}:\d{2}(?::\d{2})?|\d{6}) at p, then the rest.
 bool clock_at(const ClockText& t, Py_ssize_t p) {
-    Py_ssize_t run = 1;
-    while (run < 6 && t.digit(p + run)) ++run;
+    Py_ssize_t run = 1;  // the digits from p (a seventh one fails every alternative)
+    while (t.digit(p + run)) ++run;
     if (run == 6 && fraction_then_end(t, p + 6)) return true;
     if (run > 2 || t[p + run] != ':' || !t.digit(p + run + 1) || !t.digit(p + run + 2)) return false;
     const Py_ssize_t e = p + run + 3;
@@ -1164,11 +1168,10 @@ Ref shape_verdicts(PyObject* text, bool c_locale) {
     Ref out = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(kDateCount) + count));
     if (!out) return out;
     char* p = PyBytes_AS_STRING(out.get());
-    for (std::size_t d = 0; d < kDateCount; ++d)
-        *p++ = shape_check::may_parse(view, shape_check::FormatText(pristine.dates[d]), c_locale);
-    for (Py_ssize_t i = 0; i < count; ++i)
-        *p++ = shape_check::may_parse(
-            view, shape_check::FormatText(PyList_GET_ITEM(pristine.precomputed, i)), c_locale);
+    for (PyObject* entry : pristine.dates)
+        *p++ = shape_check::may_parse(view, shape_check::FormatText(entry), c_locale);
+    for (PyObject* entry : std::span(PySequence_Fast_ITEMS(pristine.precomputed), static_cast<std::size_t>(count)))
+        *p++ = shape_check::may_parse(view, shape_check::FormatText(entry), c_locale);
     return out;
 }
 
@@ -1198,7 +1201,11 @@ Ref memo_entry(Memo which, PyObject* text, bool c_locale) {
 }
 
 int PlainShortcut::check(Finder* self) {
-    if (state_ != Verified::no) return state_ == Verified::usable;
+    switch (state_) {
+        case Verified::usable: return 1;
+        case Verified::unusable: return 0;
+        case Verified::no: break;
+    }
     state_ = Verified::unusable;
     if (!check_encodable(text_)) return -1;
     Ref cls = reru::global(guard.dict, n_py_datetime);
@@ -1297,7 +1304,11 @@ public:
     // 1 when the walk may jump now, 0 when it must take the candidate as it
     // comes, -1 on error (raised where the candidate itself would raise).
     int check(const Walk& w) {
-        if (state_ != Verified::no) return state_ == Verified::usable;
+        switch (state_) {
+            case Verified::usable: return 1;
+            case Verified::unusable: return 0;
+            case Verified::no: break;
+        }
         state_ = Verified::unusable;
         if (!check_encodable(text_)) return -1;
         Ref cls = reru::global(guard.dict, n_py_datetime);
