@@ -395,17 +395,19 @@ class AcceptAll(datetime.datetime):
 
 
 class Rebinding:
-    """A key of seen_formats whose comparison rebinds py_datetime (Python code
-    inside a set operation)."""
+    """A key of seen_formats whose comparison (from the `skip`-th on) rebinds
+    py_datetime: Python code inside a set operation."""
 
-    def __init__(self, module, like):
-        self.module, self.like = module, like
+    def __init__(self, module, like, skip=0):
+        self.module, self.like, self.skip = module, like, skip
 
     def __hash__(self):
         return hash(self.like)
 
     def __eq__(self, other):
-        self.module.py_datetime = AcceptAll
+        self.skip -= 1
+        if self.skip < 0:
+            self.module.py_datetime = AcceptAll
         return False
 
     def __repr__(self):
@@ -425,6 +427,9 @@ MEDDLES = {
     "date list field replaced": lambda f, m: (replace_field(f, "date_formats", ["%Y"]), rebind(f, m)),
     "seen_formats with a Python key": lambda f, m: replace_field(
         f, "seen_formats", {Rebinding(m, "%m-%d-%y"), Rebinding(m, "%d/%m/%Y")}),
+    # compared when the next candidate is looked up, and again when it is added
+    "seen_formats with a Python key, second comparison": lambda f, m: replace_field(
+        f, "seen_formats", {Rebinding(m, "%d/%m/%Y", skip=1)}),
 }
 
 
@@ -499,6 +504,7 @@ def test_pickled_finders_and_copied_lists():
 @pytest.mark.parametrize("accessor, extra", [
     ("Dates", ["%d.%m.%Y %H:%M"]), ("Times", ["%d.%m.%Y %H:%M"]), ("Unique", ["%d.%m.%Y %H:%M"]),
     ("Unique", [f"%d/%m/{i}" for i in range(600)]),            # past the variant set's slots
+    ("Unique", ["%d/%m/\xe9t\xe9", "%d\u3000%m/%Y"]),             # not ASCII
     ("Unique", ["%d/%m/" + "y" * 900 + str(i) for i in range(40)])])   # and its text room
 def test_catalogue_accessor_replaced(accessor, extra, monkeypatch):
     """A finder built while dFormats has another accessor gets what that accessor returns."""
