@@ -7,7 +7,8 @@ PYTHON ?= python3.12
 VENV   := .venv
 BIN    := $(VENV)/bin
 STAMP  := $(VENV)/.chronvale-installed
-CXX_SOURCES := $(wildcard reru/src/*.cpp reru/include/*.hpp reru/include/reru/*.hpp)
+CXX_SOURCES := $(wildcard reru/src/*.cpp reru/src/*.hpp reru/include/*.hpp reru/include/reru/*.hpp \
+                           tests/native/*.cpp)
 SOURCES := $(CXX_SOURCES) CMakeLists.txt pyproject.toml README.md LICENSE \
            $(shell find chronvale -name '*.py' -o -name '*.pyi' -o -name py.typed)
 MODULES := chronvale.reru.pyd.zonebook chronvale.reru.pyd.Compiled chronvale.reru.pyd.scrub_text \
@@ -16,6 +17,9 @@ MODULES := chronvale.reru.pyd.zonebook chronvale.reru.pyd.Compiled chronvale.rer
 
 # `make ... WERROR=1` makes compiler warnings errors (CI does).
 BUILD_FLAGS := $(if $(WERROR),-Ccmake.define.CHRONVALE_WERROR=ON)
+# The development and sanitizer builds add a test-only module that exposes
+# the finder's shape pre-check to the tests; wheels never contain it.
+TEST_HOOKS := -Ccmake.define.CHRONVALE_TEST_HOOKS=ON
 
 .PHONY: all install demo test bench sanitize dist wheel-test typecheck lint format clean
 
@@ -31,7 +35,7 @@ $(VENV)/.deps: pyproject.toml | $(BIN)/python
 
 # The build directory persists under build/, so rebuilds are incremental.
 $(STAMP): $(SOURCES) $(VENV)/.deps
-	$(BIN)/python -m pip install --quiet --no-build-isolation $(BUILD_FLAGS) ".[test]"
+	$(BIN)/python -m pip install --quiet --no-build-isolation $(BUILD_FLAGS) $(TEST_HOOKS) ".[test]"
 	touch $@
 
 install: $(STAMP)
@@ -69,7 +73,7 @@ $(SAN_DIR)/.installed: $(SOURCES) $(VENV)/.deps | $(SAN_BIN)/python
 	rm -rf $(SAN_DIR)/wheel
 	CXX=$(SAN_CXX) $(BIN)/python -m pip wheel --quiet --no-build-isolation --no-deps \
 	    -w $(SAN_DIR)/wheel -Cbuild-dir=$(SAN_DIR)/cmake -Ccmake.build-type=Debug \
-	    -Ccmake.define.CHRONVALE_SANITIZE=ON $(BUILD_FLAGS) .
+	    -Ccmake.define.CHRONVALE_SANITIZE=ON $(BUILD_FLAGS) $(TEST_HOOKS) .
 	$(SAN_BIN)/python -m pip install --quiet --no-deps --force-reinstall $(SAN_DIR)/wheel/*.whl
 	$(SAN_BIN)/python -m pip install --quiet "$$(echo $(SAN_DIR)/wheel/*.whl)[test]"
 	touch $@

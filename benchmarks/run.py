@@ -74,16 +74,20 @@ class Report:
         self.cases.append(entry)
         first = next(iter(result.times))
         print(f"\n{name}" + (f"  ({note})" if note else ""))
+        entry["ratio_spread"] = getattr(result, "spread", {})
         for who, seconds in result.times.items():
             ratio = result.ratios[who]
-            print(f"  {who:46} {_seconds(seconds):>10} {unit:8} x{ratio:9.3f} of {first}")
+            low, high = entry["ratio_spread"].get(who, (ratio, ratio))
+            print(f"  {who:46} {_seconds(seconds):>10} {unit:8} x{ratio:9.3f} of {first}"
+                  f"  (rounds x{low:.3f}..x{high:.3f})")
         return entry
 
-    def target(self, entry, text, value, bound, at_least):
+    def target(self, entry, text, value, bound, at_least, spread=None):
         ok = value >= bound if at_least else value <= bound
         entry["targets"].append({"target": text, "value": value, "bound": bound,
-                                 "at_least": at_least, "pass": ok})
-        print(f"  -> {text}: {value:.3f} (target {'>=' if at_least else '<='} {bound:g})"
+                                 "at_least": at_least, "pass": ok, "spread": spread})
+        within = f", rounds {spread[0]:.3f}..{spread[1]:.3f}" if spread else ""
+        print(f"  -> {text}: {value:.3f} (target {'>=' if at_least else '<='} {bound:g}{within})"
               f"  {'PASS' if ok else 'FALL SHORT'}")
 
     def missing(self, name):
@@ -96,7 +100,8 @@ class Report:
             for t in entry.get("targets", []):
                 verdict = "PASS" if t["pass"] else "FALL SHORT"
                 sign = ">=" if t["at_least"] else "<="
-                print(f"  {verdict:10} {t['target']}: {t['value']:.3f} ({sign} {t['bound']:g})")
+                within = f", rounds {t['spread'][0]:.3f}..{t['spread'][1]:.3f}" if t.get("spread") else ""
+                print(f"  {verdict:10} {t['target']}: {t['value']:.3f} ({sign} {t['bound']:g}{within})")
             if entry.get("available") is False:
                 print(f"  {'SKIPPED':10} {entry['case']}: not available")
 
@@ -332,6 +337,7 @@ def main():
     bench_cache_hit(report)
     bench_finder_failures(report)
     bench_corpus(report)
+    __import__("finder_bench").run(report)
     report.summary()
     elapsed = time.perf_counter() - started
     print(f"\ntotal {elapsed:.0f} s")

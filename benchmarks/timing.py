@@ -27,6 +27,7 @@ class Result:
     times: dict = field(default_factory=dict)   # name -> median seconds per operation
     ratios: dict = field(default_factory=dict)  # name -> median of (its time / first contender's time)
     rounds: int = 0
+    spread: dict = field(default_factory=dict)  # name -> (min, max) of the per-round ratios
 
 
 def calls(name, fn):
@@ -85,5 +86,7 @@ def race(contenders, rounds=7, min_batch=0.02, max_n=1_000_000, warmup=True):
     for c in contenders:
         times = per_round[c.name]
         result.times[c.name] = statistics.median(times)
-        result.ratios[c.name] = statistics.median(t / f for t, f in zip(times, first))
+        ratios = [t / f for t, f in zip(times, first)]
+        result.ratios[c.name] = statistics.median(ratios)
+        result.spread[c.name] = (min(ratios), max(ratios))
     return result

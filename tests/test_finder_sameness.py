@@ -310,3 +310,265 @@ def test_one_candidate_table(fmt, text, monkeypatch):
     """Texts strptime treats generously, or formats it never accepts."""
     monkeypatch.setattr(patternseek, "anytime_regex", NoTimeOfDay())
     assert outcome(single_candidate_finder(fmt), text) == as_strptime_decides(fmt, text)
+
+
+@pytest.mark.parametrize("when", ["hash", "eq"])
+@pytest.mark.parametrize("text", ["January 2023", "01/05/2023"])
+def test_candidate_that_reinitialises_its_finder(when, text):
+    """A candidate whose hashing or comparison runs __init__ again frees the
+    failure memory in the middle of a set operation on it. Each date format
+    stands twice, as two objects, so that the second is compared with the
+    first in seen_formats."""
+    def meddling(finder):
+        class Meddler(str):
+            def __hash__(self):
+                if when == "hash":
+                    finder.__init__()
+                return str.__hash__(self)
+
+            def __eq__(self, other):
+                if when == "eq" and type(other) is type(self):
+                    finder.__init__()
+                return str.__eq__(self, other)
+        return lambda formats: [Meddler(f) for f in formats + formats]
+
+    native, model = DateFormatFinder(), PlainFinder()
+    state = list(native.__reduce__()[2])
+    state[0] = meddling(native)(DATES)
+    native.__setstate__(tuple(state))
+    model.date_formats = meddling(model)(DATES)
+    for _ in range(2):
+        assert_same_search(native, model, text)
+
+
+# Lengths at and around the sizes the finder's shortcuts work with (a word of
+# positions, the positions kept on the stack, the candidate buffer).
+LONG_LENGTHS = [63, 64, 65, 250, 255, 256, 257, 300, 512, 513, 1000]
+
+
+@pytest.mark.parametrize("length", LONG_LENGTHS)
+def test_long_texts(length):
+    """Texts that fail with and without a time of day, a date followed by
+    long trailing text, and long texts that do parse (through white space)."""
+    texts = ["x" * (length - 6) + " 10:30",
+             "01/05/2023 10:30 " + "z" * (length - 17),
+             "01/05/2023" + " " * (length - 15) + "10:30",
+             "5" + "\u3000" * (length - 13) + "January 2023",
+             "y" * length]
+    native, model = DateFormatFinder(), PlainFinder()
+    for text in texts:
+        assert len(text) == length
+        assert_same_search(native, model, text)
+
+
+# --- the shortcuts: shape memo, jumps between its survivors, shared catalogue -------------
+
+FIELD_NAMES = ["date_formats", "formats", "old_sep", "precomputed_formats", "seen_formats",
+               "separators", "time_formats", "unique_formats"]
+
+
+def field(finder, name):
+    if isinstance(finder, PlainFinder):
+        return getattr(finder, name)
+    return native_state(finder)[FIELD_NAMES.index(name)]
+
+
+def native_state(finder):
+    return finder.__reduce__()[2]
+
+
+def replace_field(finder, name, value):
+    if isinstance(finder, PlainFinder):
+        setattr(finder, name, value)
+    else:
+        state = list(native_state(finder))
+        state[FIELD_NAMES.index(name)] = value
+        finder.__setstate__(tuple(state))
+
+
+class AcceptAll(datetime.datetime):
+    """Accepts every format: the answer then shows which candidate came next."""
+
+    @classmethod
+    def strptime(cls, text, fmt):
+        return datetime.datetime(2000, 1, 1)
+
+
+class Rebinding:
+    """A key of seen_formats whose comparison (from the `skip`-th on) rebinds
+    py_datetime: Python code inside a set operation."""
+
+    def __init__(self, module, like, skip=0):
+        self.module, self.like, self.skip = module, like, skip
+
+    def __hash__(self):
+        return hash(self.like)
+
+    def __eq__(self, other):
+        self.skip -= 1
+        if self.skip < 0:
+            self.module.py_datetime = AcceptAll
+        return False
+
+    def __repr__(self):
+        return f"Rebinding({self.like!r})"
+
+
+def rebind(finder, module):
+    module.py_datetime = AcceptAll
+
+
+MEDDLES = {
+    "py_datetime rebound": rebind,
+    "separators replaced": lambda f, m: (replace_field(f, "separators", ["-", " "]), rebind(f, m)),
+    "held time list mutated": lambda f, m: (field(f, "time_formats").insert(2, "%I%p"), rebind(f, m)),
+    "time list emptied": lambda f, m: (field(f, "time_formats").clear(), rebind(f, m)),
+    "old_sep replaced": lambda f, m: (replace_field(f, "old_sep", "-"), rebind(f, m)),
+    "date list field replaced": lambda f, m: (replace_field(f, "date_formats", ["%Y"]), rebind(f, m)),
+    "seen_formats with a Python key": lambda f, m: replace_field(
+        f, "seen_formats", {Rebinding(m, "%m-%d-%y"), Rebinding(m, "%d/%m/%Y")}),
+    # compared when the next candidate is looked up, and again when it is added
+    "seen_formats with a Python key, second comparison": lambda f, m: replace_field(
+        f, "seen_formats", {Rebinding(m, "%d/%m/%Y", skip=1)}),
+}
+
+
+@pytest.mark.parametrize("meddle", MEDDLES.values(), ids=MEDDLES.keys())
+@pytest.mark.parametrize("text, trigger", [("04/31/2023 10:30", "%m/%d/%Y %H:%M"),
+                                           ("04/31/2023", "%m/%d/%Y")])
+def test_python_code_inside_a_genuine_strptime_call(text, trigger, meddle, monkeypatch):
+    """The genuine strptime runs Python code (here: a wrapper around the
+    function it calls) that changes what the rest of the search reads; the
+    search must go on exactly as the plain loops would."""
+    import _strptime
+    original = _strptime._strptime_datetime
+    target = {}
+
+    def wrapper(cls, data, fmt="%a %b %d %H:%M:%S %Y"):
+        if fmt == trigger and target:
+            meddle(*target.popitem())
+        return original(cls, data, fmt)
+
+    monkeypatch.setattr(_strptime, "_strptime_datetime", wrapper)
+    monkeypatch.setattr(patternseek, "py_datetime", datetime.datetime)
+    monkeypatch.setattr(plain_models, "py_datetime", datetime.datetime)
+    results = []
+    for finder, module in [(DateFormatFinder(), patternseek), (PlainFinder(), plain_models)]:
+        clear_both()
+        module.py_datetime = datetime.datetime
+        target[finder] = module
+        results.append((outcome(finder, text), field(finder, "seen_formats") == set()
+                        or sorted(map(str, field(finder, "seen_formats"))),
+                        dict(type(finder).successful_formats)))
+    assert results[0] == results[1]
+
+
+@pytest.mark.parametrize("texts", [
+    ["01/05/2023 10:30", "12/31/2023 23:59", "13/31/2023 23:59", "1/5/2023 9:30"],   # one shape, then others
+    ["2023-01-05 10:30:00", "2023-1-5 10:30:00", "2023-01-05 10:30:00 PM", "2023-01-05\t10:30:00"],
+    ["5 January 2023", "6 January 2023", "6 JANUARY 2023", "06 février 2023", "\u0665 January 2023"],
+    ["12/31/99", "12/31/9\u0669", "99/12/31", "12-31-99 10:30", "12\u300031\u300099 10:30"],
+])
+@pytest.mark.parametrize("one_finder", [False, True], ids=["new finder each", "one finder"])
+def test_shapes_seen_again_and_anew(texts, one_finder):
+    """Texts that share a shape (memo hits) and texts of new shapes (misses),
+    in the C time locale and outside it."""
+    import locale
+    saved = locale.setlocale(locale.LC_TIME)
+    try:
+        for name in ["C", "C.UTF-8"]:
+            try:
+                locale.setlocale(locale.LC_TIME, name)
+            except locale.Error:
+                continue
+            clear_both()
+            native, model = DateFormatFinder(), PlainFinder()
+            for text in texts + texts:
+                if not one_finder:
+                    native, model = DateFormatFinder(), PlainFinder()
+                assert_same_search(native, model, text)
+    finally:
+        locale.setlocale(locale.LC_TIME, saved)
+
+
+def test_pickled_finders_and_copied_lists():
+    """Fields equal to the catalogue's but not the same objects (a finder
+    loaded from a pickle) take the same road."""
+    import pickle
+    native, model = DateFormatFinder(), PlainFinder()
+    for text in ["01/05/2023 10:30", "January 5, 2023", "5 January 2023", "2023-01-05T10:30:00"]:
+        native = pickle.loads(pickle.dumps(native))
+        assert_same_search(native, model, text)
+
+
+@pytest.mark.parametrize("accessor, extra", [
+    ("Dates", ["%d.%m.%Y %H:%M"]), ("Times", ["%d.%m.%Y %H:%M"]), ("Unique", ["%d.%m.%Y %H:%M"]),
+    ("Unique", [f"%d/%m/{i}" for i in range(600)]),            # past the variant set's slots
+    ("Unique", ["%d/%m/\xe9t\xe9", "%d\u3000%m/%Y"]),             # not ASCII
+    ("Unique", ["%d/%m/" + "y" * 900 + str(i) for i in range(40)])])   # and its text room
+def test_catalogue_accessor_replaced(accessor, extra, monkeypatch):
+    """A finder built while dFormats has another accessor gets what that accessor returns."""
+    original = getattr(dFormats, accessor)
+    monkeypatch.setattr(dFormats, accessor, lambda self: extra + original(self)[::-1])
+    native, model = DateFormatFinder(), PlainFinder()
+    assert list(native_state(native)) [::2] == [model.date_formats, model.old_sep,
+                                                model.seen_formats, model.time_formats]
+    assert native_state(native)[3] == model.precomputed_formats
+    for text in ["05.01.2023 10:30", "01/05/2023 10:30", "5 January 2023", "Jan 2023"]:
+        assert_same_search(native, model, text)
+
+
+@pytest.mark.parametrize("text", ["20230231 10:30", "02/31/2023 10:30", "31.02.2023 10:30:00",
+                                  "20230231", "02/31/2023", "31 February 2023"])
+def test_strptime_calls_made_are_the_plain_loops_calls(text, monkeypatch):
+    """Texts the pre-check lets through but strptime refuses (February 31):
+    every format the finder does try, it tries as often as the plain loops
+    (a date format without the separator gives one candidate five times)."""
+    import _strptime
+    import collections
+    original = _strptime._strptime_datetime
+    counts = collections.Counter()
+
+    def counting(cls, data, fmt="%a %b %d %H:%M:%S %Y"):
+        counts[fmt] += 1
+        return original(cls, data, fmt)
+
+    monkeypatch.setattr(_strptime, "_strptime_datetime", counting)
+    tried = []
+    for finder in [DateFormatFinder(), PlainFinder()]:
+        counts.clear()
+        clear_both()
+        outcome(finder, text)
+        tried.append(dict(counts))
+    assert tried[0] and all(tried[1][fmt] == n for fmt, n in tried[0].items())
+
+
+def test_none_as_a_cached_key():
+    """search(None) meets the cache first: a cached None is re-tested and fails to encode."""
+    DateFormatFinder.successful_formats[None] = PlainFinder.successful_formats[None] = "%Y"
+    assert_same_search(DateFormatFinder(), PlainFinder(), None)
+
+
+class Remembering(dict):
+    """A cache that is not an exact dict: looked up through the mapping protocol."""
+
+
+def test_cache_that_is_not_an_exact_dict(monkeypatch):
+    monkeypatch.setattr(DateFormatFinder, "successful_formats", Remembering())
+    monkeypatch.setattr(PlainFinder, "successful_formats", Remembering())
+    native, model = DateFormatFinder(), PlainFinder()
+    DateFormatFinder.successful_formats["01/05/2023"] = PlainFinder.successful_formats["01/05/2023"] = "%Y"
+    for text in ["01/05/2023 10:30", "01/05/2023 10:30", "01/05/2023", "January 2023"]:
+        assert_same_search(native, model, text)
+
+
+def test_new_finders_share_the_catalogues_strings():
+    """Finders built the default way hold new lists of the same str objects
+    (built once per process); a finder with another old_sep builds its own."""
+    first, second, other = (native_state(f) for f in (DateFormatFinder(), DateFormatFinder(),
+                                                      DateFormatFinder("-")))
+    for i in (0, 3, 5, 6, 7):
+        assert first[i] == second[i] and first[i] is not second[i]
+        assert all(a is b for a, b in zip(first[i], second[i]))
+    assert other[3] == PlainFinder("-").precomputed_formats
+    assert not all(a is b for a, b in zip(first[3], other[3]))

@@ -1,9 +1,12 @@
 import copy
+import itertools
 import datetime
 import gc
 import pickle
+import random
 import subprocess
 import sys
+import threading
 import weakref
 
 import pytest
@@ -503,9 +506,10 @@ def test_restore_errors():
     ((None, 1) + (None,) * 6, "Expected dFormats, got int"),
     ((None, None, 1) + (None,) * 5, "Expected str, got int"),
     ((None,) * 4 + ([],) + (None,) * 3, "Expected set, got list"),
+    (([], None, "/"), "tuple index out of range"),
 ])
 def test_setstate_type_checks(state, message):
-    with pytest.raises(TypeError) as info:
+    with pytest.raises((TypeError, IndexError)) as info:
         DateFormatFinder().__setstate__(state)
     assert str(info.value) == message
 
@@ -544,6 +548,42 @@ def test_fields_replaced_while_searching(monkeypatch, meddle, text):
     # walked or added to), never with a crash.
     with pytest.raises((ValueError, TypeError, AttributeError)):
         finder.search(text)
+
+
+class Rehashed(str):
+    """A format whose hashing runs Python code, so the interpreter may switch threads there."""
+
+    def __hash__(self):
+        return str.__hash__(self)
+
+
+def test_state_replaced_by_another_thread_while_searching():
+    """One thread searches (hashing its candidates in seen_formats runs
+    Python code); another re-applies the finder's state in a loop, which
+    frees the set and the lists the first one is using."""
+    finder = DateFormatFinder()
+    state = list(state_of(finder).values())
+    state[0] = [Rehashed(f) for f in state[0]]
+    state[3] = [Rehashed(f) for f in state[3]]
+    stop = threading.Event()
+
+    def replace():
+        while not stop.is_set():
+            finder.__setstate__(tuple(state[:4] + [set()] + state[5:]))
+            finder.__setstate__(tuple(state[:3] + [list(state[3]), set()] + state[5:]))
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    other = threading.Thread(target=replace)
+    other.start()
+    try:
+        for _ in range(100):
+            with pytest.raises(ValueError):
+                finder.search("January 2023")
+    finally:
+        stop.set()
+        other.join()
+        sys.setswitchinterval(interval)
 
 
 class QuickParser:
@@ -603,3 +643,24 @@ def test_module_attributes_and_all():
     assert DateFormatFinder.__doc__ is None
     assert dFormats.__doc__ == ("\n    Manages a collection of date and time format strings "
                                 "supported by the system.\n    ")
+
+
+# Pieces of times of day: every string of up to four of them, and of up to
+# four characters, is judged as the regular expression judges it.
+CLOCK_PIECES = ["1", "12", "123", "123456", "1234567", ":", ":0", ":00", ".", ".5", ".123456",
+                " ", "\t", "\n", "am", "Pm", "m", "+", "-", "0530", "05:30", "+05", "EST", "Z",
+                "z", "ESTX", "\u0131st", "\u212a", "\u0661", "\u0660\u0660", "x", "T"]
+CLOCK_CHARS = "0:. aPmM+-zZ\n\u0661x\u017f"
+
+
+def test_time_test_decides_as_the_pattern():
+    """Every string of up to four characters or three pieces, and random
+    strings of four to seven pieces."""
+    regex = patternseek.anytime_regex
+    rng = random.Random(11)
+    texts = itertools.chain(
+        ("".join(p) for n in range(5) for p in itertools.product(CLOCK_CHARS, repeat=n)),
+        ("".join(p) for n in range(1, 4) for p in itertools.product(CLOCK_PIECES, repeat=n)),
+        ("".join(rng.choices(CLOCK_PIECES, k=rng.randint(4, 7))) for _ in range(30000)))
+    for text in texts:
+        assert patternseek.get_time_components(text) == (regex.search(text) is not None), text

@@ -6,14 +6,17 @@
 // finder the formats that failed. get_time_components decides with one
 // regular expression whether the string carries a time of day.
 #include "reru.hpp"
+#include "shape_check.hpp"
 
 #include <datetime.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <clocale>
 #include <cstring>
 #include <cstdint>
+#include <iterator>
 #include <new>
 #include <span>
 #include <string_view>
@@ -142,7 +145,6 @@ reru::Name n_historical{"historical_formats"};
 reru::Name n_add{"add"};
 reru::Name n_clear{"clear"};
 reru::Name n_replace{"replace"};
-reru::Name n_encode{"encode"};
 reru::Name n_dict{"__dict__"};
 reru::Name n_update{"update"};
 reru::Name n_new{"__new__"};
@@ -150,8 +152,8 @@ reru::Name n_Dates{"Dates"};
 reru::Name n_Times{"Times"};
 reru::Name n_Unique{"Unique"};
 reru::Name n_restore{"__restore_DateFormatFinder"};
+reru::Name n_slash{"/"};
 reru::Name n_space{" "};
-reru::Name n_default_sep{"/"};
 
 constexpr const char kAnytimeSource[] =
     R"((?<!\d)(\d{1,2}:\d{2}(?::\d{2})?|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?(?=\s|$))";
@@ -279,6 +281,91 @@ PyObject* anytime_impl(PyObject* module, PyObject* const*, Py_ssize_t nargs, PyO
 }
 const reru::FunctionDef anytime_def{"anytime", anytime_impl, "anytime($module, /)\n--\n\n"};
 
+// The pattern compiled at import (owned, kept for the life of the process).
+// While the module global `anytime_regex` still holds it, a search with it
+// is answered by the scanner below, which decides exactly as the regular
+// expression does.
+PyObject* anytime_pattern = nullptr;
+
+// The text as the pattern reads it: \d is any decimal digit, \s any white
+// space, and under IGNORECASE [A-Z] also matches four non-ASCII letters
+// that fold to ASCII ones.
+struct ClockText : reru::Chars {
+    explicit ClockText(PyObject* s) : reru::Chars(s, shape_check::kPastEnd) {}
+    bool digit(Py_ssize_t i) const {
+        const Py_UCS4 c = (*this)[i];
+        return c < 0x80 ? shape_check::ascii_digit(c) : c != shape_check::kPastEnd && Py_UNICODE_ISDECIMAL(c);
+    }
+    // (?=\s|$): white space or the end follows (a final line feed is white space).
+    bool ends(Py_ssize_t i) const {
+        const Py_UCS4 c = (*this)[i];
+        return c == shape_check::kPastEnd || Py_UNICODE_ISSPACE(c);
+    }
+    // An ASCII letter, any case.
+    bool is(Py_ssize_t i, char lower) const {
+        const Py_UCS4 c = (*this)[i];
+        return shape_check::ascii_letter(c) && (c | 0x20) == static_cast<Py_UCS4>(lower);
+    }
+    bool letter(Py_ssize_t i) const {
+        const Py_UCS4 c = (*this)[i];
+        return shape_check::ascii_letter(c) || c == 0x130 || c == 0x131 || c == 0x17F || c == 0x212A;
+    }
+};
+
+// The optional parts after the clock. White space cannot start any of them,
+// so where the text has white space the lookahead is already met and \s*
+// never needs to consume any.
+// (?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))? then the lookahead.
+bool zone_then_end(const ClockText& t, Py_ssize_t h) {
+    if (t.ends(h)) return true;
+    if (t[h] == '+' || t[h] == '-') {
+        if (!t.digit(h + 1) || !t.digit(h + 2)) return false;
+        if (t.digit(h + 3) && t.digit(h + 4) && t.ends(h + 5)) return true;
+        return t[h + 3] == ':' && t.digit(h + 4) && t.digit(h + 5) && t.ends(h + 6);
+    }
+    if (t.is(h, 'z') && t.ends(h + 1)) return true;
+    return t.letter(h) && t.letter(h + 1) && t.letter(h + 2) &&
+           (t.ends(h + 3) || (t.letter(h + 3) && t.ends(h + 4)));
+}
+
+// (?:\s*[AP]M)? then the zone.
+bool ampm_then_end(const ClockText& t, Py_ssize_t f) {
+    if (zone_then_end(t, f)) return true;
+    return (t.is(f, 'a') || t.is(f, 'p')) && t.is(f + 1, 'm') && zone_then_end(t, f + 2);
+}
+
+// (?:\.\d{1,6})? then the rest.
+// Six fraction digits need no look: after the dot (not a digit) they are a
+// six-digit clock themselves, followed by the same rest.
+bool fraction_then_end(const ClockText& t, Py_ssize_t e) {
+    if (ampm_then_end(t, e)) return true;
+    if (t[e] != '.') return false;
+    for (Py_ssize_t j = 1; t.digit(e + j); ++j) {
+        if (ampm_then_end(t, e + j + 1)) return true;
+        if (j == 5) break;
+    }
+    return false;
+}
+
+// (\d{1,2}:\d{2}(?::\d{2})?|\d{6}) at p, then the rest.
+bool clock_at(const ClockText& t, Py_ssize_t p) {
+    Py_ssize_t run = 1;  // the digits from p (a seventh one fails every alternative)
+    while (t.digit(p + run)) ++run;
+    if (run == 6 && fraction_then_end(t, p + 6)) return true;
+    if (run > 2 || t[p + run] != ':' || !t.digit(p + run + 1) || !t.digit(p + run + 2)) return false;
+    const Py_ssize_t e = p + run + 3;
+    if (fraction_then_end(t, e)) return true;
+    return t[e] == ':' && t.digit(e + 1) && t.digit(e + 2) && fraction_then_end(t, e + 3);
+}
+
+// anytime_regex.search(text) is not None, for the pattern compiled at import.
+bool scan_time_of_day(PyObject* text) {
+    const ClockText t(text);
+    for (Py_ssize_t p = 0; p < t.n; ++p)
+        if (t.digit(p) && (p == 0 || !t.digit(p - 1)) && clock_at(t, p)) return true;
+    return false;
+}
+
 // 1 when `anytime_regex.search(text)` finds a match, 0 when not, -1 on error.
 int has_time_of_day(PyObject* text) {
     if (text == Py_None) {
@@ -287,6 +374,7 @@ int has_time_of_day(PyObject* text) {
     }
     Ref regex = reru::global(guard.dict, n_anytime_regex);
     if (!regex) return -1;
+    if (regex.get() == anytime_pattern && PyUnicode_CheckExact(text)) return scan_time_of_day(text);
     PyObject* args[] = {regex.get(), text};
     Ref match = Ref::steal(PyObject_VectorcallMethod(n_search.get(), args,
                                                      2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
@@ -307,267 +395,11 @@ const reru::FunctionDef get_time_components_def{"get_time_components", get_time_
                                                "get_time_components(datetime_string)\n--\n\n"};
 
 // ---------------------------------------------------------------------------
-// Shape pre-check
-//
-// datetime.strptime turns its format into a regular expression (each
-// directive becomes a fixed alternation, each run of white space becomes
-// \s+, everything else is a literal matched case-insensitively), matches it
-// at the start of the text and fails unless the match covers the whole text.
-// A failing attempt is expensive, and the finder makes hundreds of them, so
-// before calling strptime we check whether the text can be covered by the
-// format at all. The check is deliberately looser than strptime: the
-// locale-dependent directives (names, AM/PM, zone names, %c/%x/%X) accept
-// any run of characters, a non-ASCII text character matches any ASCII
-// letter, and formats with non-ASCII characters or long texts are not
-// checked. So it rejects a candidate only where strptime would certainly
-// fail; anything else is left to strptime itself.
-
-// The characters of a str, with a sentinel past the end that no class or
-// literal matches.
-struct TextView : reru::Chars {
-    static constexpr Py_UCS4 kPastEnd = 0x110000;  // no character
-
-    explicit TextView(PyObject* s) : reru::Chars(s, kPastEnd) {}
-    Py_UCS4 at(Py_ssize_t i) const { return (*this)[i]; }
-    bool digit(Py_ssize_t i) const {
-        if (i >= n) return false;
-        const Py_UCS4 c = at(i);
-        return c < 0x80 ? c - '0' < 10 : Py_UNICODE_ISDECIMAL(c);
-    }
-    bool space(Py_ssize_t i) const { return i < n && Py_UNICODE_ISSPACE(at(i)); }
-    bool in(Py_ssize_t i, char lo, char hi) const {
-        const Py_UCS4 c = at(i);
-        return c >= static_cast<Py_UCS4>(lo) && c <= static_cast<Py_UCS4>(hi);
-    }
-};
-
-// Text positions reachable after a prefix of the format: a bitset over
-// 0..kMaxText.
-class Positions {
-public:
-    static constexpr Py_ssize_t kMaxText = 255;
-
-    void add(Py_ssize_t pos) {
-        if (pos <= kMaxText) words_[pos >> 6] |= std::uint64_t{1} << (pos & 63);
-    }
-    bool has(Py_ssize_t pos) const {
-        return pos <= kMaxText && (words_[pos >> 6] >> (pos & 63)) & 1;
-    }
-    bool empty() const { return !(words_[0] | words_[1] | words_[2] | words_[3]); }
-    void add_from(Py_ssize_t first, Py_ssize_t last) {
-        for (Py_ssize_t p = first; p <= last; ++p) add(p);
-    }
-    template <class F>
-    void each(F&& f) const {
-        for (int w = 0; w < 4; ++w)
-            for (std::uint64_t bits = words_[w]; bits; bits &= bits - 1)
-                f(static_cast<Py_ssize_t>(w * 64 + std::countr_zero(bits)));
-    }
-    Py_ssize_t first() const {
-        for (int w = 0; w < 4; ++w)
-            if (words_[w]) return w * 64 + std::countr_zero(words_[w]);
-        return -1;
-    }
-
-private:
-    std::uint64_t words_[4] = {0, 0, 0, 0};
-};
-
-// strptime's alternations for the numeric directives, in the subset of
-// regular-expression syntax they use: literal characters, ASCII classes
-// [xy] and [x-y], and \d (any decimal digit).
-constexpr const char* kAltD[] = {"3[0-1]", "[1-2]\\d", "0[1-9]", "[1-9]", " [1-9]", nullptr};
-constexpr const char* kAltF[] = {"[0-9]", "[0-9][0-9]", "[0-9][0-9][0-9]", "[0-9][0-9][0-9][0-9]",
-                                 "[0-9][0-9][0-9][0-9][0-9]", "[0-9][0-9][0-9][0-9][0-9][0-9]",
-                                 nullptr};
-constexpr const char* kAltH[] = {"2[0-3]", "[0-1]\\d", "\\d", nullptr};
-constexpr const char* kAltI[] = {"1[0-2]", "0[1-9]", "[1-9]", nullptr};
-constexpr const char* kAltY[] = {"\\d\\d\\d\\d", nullptr};
-constexpr const char* kAltJ[] = {"36[0-6]", "3[0-5]\\d", "[1-2]\\d\\d", "0[1-9]\\d",
-                                 "00[1-9]", "[1-9]\\d", "0[1-9]", "[1-9]", nullptr};
-constexpr const char* kAltM[] = {"1[0-2]", "0[1-9]", "[1-9]", nullptr};
-constexpr const char* kAltMinute[] = {"[0-5]\\d", "\\d", nullptr};
-constexpr const char* kAltS[] = {"6[0-1]", "[0-5]\\d", "\\d", nullptr};
-constexpr const char* kAltU[] = {"5[0-3]", "[0-4]\\d", "\\d", nullptr};
-constexpr const char* kAltW[] = {"[0-6]", nullptr};
-constexpr const char* kAltWeekdayIso[] = {"[1-7]", nullptr};
-constexpr const char* kAltV[] = {"5[0-3]", "0[1-9]", "[1-4]\\d", "\\d", nullptr};
-constexpr const char* kAltShortYear[] = {"\\d\\d", nullptr};
-constexpr const char* kAltPercent[] = {"%", nullptr};
-
-const char* const* numeric_alternatives(char directive) {
-    switch (directive) {
-        case 'd': return kAltD;
-        case 'f': return kAltF;
-        case 'H': return kAltH;
-        case 'I': return kAltI;
-        case 'G': case 'Y': return kAltY;
-        case 'j': return kAltJ;
-        case 'm': return kAltM;
-        case 'M': return kAltMinute;
-        case 'S': return kAltS;
-        case 'U': case 'W': return kAltU;
-        case 'w': return kAltW;
-        case 'u': return kAltWeekdayIso;
-        case 'V': return kAltV;
-        case 'y': return kAltShortYear;
-        case '%': return kAltPercent;
-        default: return nullptr;
-    }
-}
-
-// Directives whose text depends on the locale or the time zone.
-bool locale_directive(char directive) {
-    switch (directive) {
-        case 'a': case 'A': case 'b': case 'B': case 'p': case 'Z': case 'c': case 'x': case 'X':
-            return true;
-        default:
-            return false;
-    }
-}
-
-// The names strptime accepts (case-insensitively) for the name directives
-// while LC_TIME is the C locale, which is where the interpreter leaves it
-// unless a program sets another. In any other locale these directives
-// accept anything.
-constexpr const char* kFullWeekdays[] = {"monday", "tuesday", "wednesday", "thursday",
-                                         "friday", "saturday", "sunday", nullptr};
-constexpr const char* kShortWeekdays[] = {"mon", "tue", "wed", "thu", "fri", "sat", "sun", nullptr};
-constexpr const char* kFullMonths[] = {"january", "february", "march",     "april",
-                                       "may",     "june",     "july",      "august",
-                                       "september", "october", "november", "december", nullptr};
-constexpr const char* kShortMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                        "jul", "aug", "sep", "oct", "nov", "dec", nullptr};
-constexpr const char* kAmPm[] = {"am", "pm", nullptr};
-
-const char* const* c_locale_names(char directive) {
-    const char* current = std::setlocale(LC_TIME, nullptr);
-    if (current == nullptr || (std::strcmp(current, "C") != 0 && std::strcmp(current, "POSIX") != 0))
-        return nullptr;
-    switch (directive) {
-        case 'A': return kFullWeekdays;
-        case 'a': return kShortWeekdays;
-        case 'B': return kFullMonths;
-        case 'b': return kShortMonths;
-        case 'p': return kAmPm;
-        default: return nullptr;
-    }
-}
-
-// End of one alternative matched at `pos`, or -1.
-Py_ssize_t match_alternative(const TextView& t, Py_ssize_t pos, const char* alt) {
-    while (*alt) {
-        if (alt[0] == '\\') {  // \d
-            if (!t.digit(pos)) return -1;
-            alt += 2;
-        } else if (alt[0] == '[') {  // [x-y] or [xy]
-            const bool range = alt[2] == '-';
-            const bool ok = range ? t.in(pos, alt[1], alt[3])
-                                  : (t.at(pos) == static_cast<Py_UCS4>(alt[1]) ||
-                                     t.at(pos) == static_cast<Py_UCS4>(alt[2]));
-            if (!ok) return -1;
-            alt += range ? 5 : 4;
-        } else {
-            if (t.at(pos) != static_cast<Py_UCS4>(*alt)) return -1;
-            ++alt;
-        }
-        ++pos;
-    }
-    return pos;
-}
-
-// %z: [+-]\d\d:?[0-5]\d(:?[0-5]\d(\.\d{1,6})?)? or a case-sensitive Z.
-void match_offset(const TextView& t, Py_ssize_t p, Positions& out) {
-    if (t.at(p) == 'Z') out.add(p + 1);
-    if ((t.at(p) != '+' && t.at(p) != '-') || !t.digit(p + 1) || !t.digit(p + 2)) return;
-    auto minutes = [&t](Py_ssize_t q, auto&& then) {  // :?[0-5]\d
-        for (Py_ssize_t r : {q, t.at(q) == ':' ? q + 1 : Py_ssize_t{-1}})
-            if (r >= 0 && t.in(r, '0', '5') && t.digit(r + 1)) then(r + 2);
-    };
-    minutes(p + 3, [&](Py_ssize_t e) {
-        out.add(e);
-        minutes(e, [&](Py_ssize_t g) {
-            out.add(g);
-            if (t.at(g) != '.') return;
-            for (Py_ssize_t k = g + 1; k <= g + 6 && t.digit(k); ++k) out.add(k + 1);
-        });
-    });
-}
-
-bool ascii_letter(Py_UCS4 c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
-
-// A literal format character against a text character, case-insensitively
-// and, for non-ASCII text, permissively.
-bool literal_matches(char f, Py_UCS4 c) {
-    if (c == static_cast<Py_UCS4>(static_cast<unsigned char>(f))) return true;
-    if (!ascii_letter(static_cast<Py_UCS4>(f))) return false;
-    if (c >= 0x80) return c != TextView::kPastEnd;
-    return ascii_letter(c) && (c | 0x20) == (static_cast<Py_UCS4>(f) | 0x20);
-}
-
-// End of `name` matched at `pos` letter by letter, or -1.
-Py_ssize_t match_name(const TextView& t, Py_ssize_t pos, const char* name) {
-    for (; *name; ++name, ++pos)
-        if (pos >= t.n || !literal_matches(*name, t.at(pos))) return -1;
-    return pos;
-}
-
-// White space as strptime's \s sees it in the format (ASCII formats only).
-bool format_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f); }
-
-// false when strptime(text, fmt) certainly fails; `fmt` is ASCII.
-bool may_parse(const TextView& t, const char* fmt, Py_ssize_t flen) {
-    if (t.n > Positions::kMaxText) return true;
-    Positions reach;
-    reach.add(0);
-    for (Py_ssize_t i = 0; i < flen && !reach.empty();) {
-        Positions next;
-        const char c = fmt[i];
-        if (c == '%') {
-            if (i + 1 >= flen) return false;  // stray %
-            const char directive = fmt[i + 1];
-            i += 2;
-            if (const char* const* names = c_locale_names(directive)) {
-                reach.each([&](Py_ssize_t p) {
-                    for (const char* const* name = names; *name; ++name) {
-                        const Py_ssize_t e = match_name(t, p, *name);
-                        if (e >= 0) next.add(e);
-                    }
-                });
-            } else if (locale_directive(directive)) {
-                next.add_from(reach.first(), t.n);
-            } else if (directive == 'z') {
-                reach.each([&](Py_ssize_t p) { match_offset(t, p, next); });
-            } else if (const char* const* alts = numeric_alternatives(directive)) {
-                reach.each([&](Py_ssize_t p) {
-                    for (const char* const* a = alts; *a; ++a) {
-                        const Py_ssize_t e = match_alternative(t, p, *a);
-                        if (e >= 0) next.add(e);
-                    }
-                });
-            } else {
-                return false;  // a bad directive
-            }
-        } else if (format_space(c)) {
-            while (i < flen && format_space(fmt[i])) ++i;
-            reach.each([&](Py_ssize_t p) {
-                for (Py_ssize_t q = p; t.space(q); ++q) next.add(q + 1);
-            });
-        } else {
-            ++i;
-            reach.each([&](Py_ssize_t p) {
-                if (p < t.n && literal_matches(c, t.at(p))) next.add(p + 1);
-            });
-        }
-        reach = next;
-    }
-    return reach.has(t.n);
-}
+// Shape pre-check (shape_check.hpp)
 
 bool may_parse(PyObject* text, PyObject* fmt) {
-    if (!PyUnicode_IS_ASCII(fmt)) return true;
-    return may_parse(TextView(text), reinterpret_cast<const char*>(PyUnicode_DATA(fmt)),
-                     PyUnicode_GET_LENGTH(fmt));
+    return shape_check::may_parse(shape_check::Concrete(text), shape_check::FormatText(fmt),
+                                  shape_check::time_locale_is_c());
 }
 
 // ---------------------------------------------------------------------------
@@ -617,13 +449,15 @@ bool set_field(Finder* self, const FieldInfo& info, PyObject* value) {
     return true;
 }
 
+// The fields by their position in kStateFields.
+enum class Field : std::size_t {
+    date_formats, formats, old_sep, precomputed_formats, seen_formats, separators, time_formats,
+    unique_formats,
+};
+
 // Same, taking over an owned reference (NULL means an error is pending).
-bool set_field(Finder* self, PyObject* Finder::*field, Ref value) {
-    if (!value) return false;
-    for (const FieldInfo& info : kStateFields)
-        if (info.field == field) return set_field(self, info, value.get());
-    PyErr_SetString(PyExc_SystemError, "set_field: not a state field");
-    return false;
+bool set_field(Finder* self, Field field, Ref value) {
+    return value && set_field(self, kStateFields[static_cast<std::size_t>(field)], value.get());
 }
 
 PyObject* finder_new(PyTypeObject* type, PyObject*, PyObject*) {
@@ -762,16 +596,150 @@ Ref precompute_ascii(PyObject* combined, PyObject* separators, PyObject* old_sep
     return fits ? result : Ref();
 }
 
+// ---------------------------------------------------------------------------
+// The pristine catalogue, built once at import and shared by every finder
+// built the default way (str objects are immutable, so sharing them cannot
+// be told apart from building them again, except by identity).
+
+constexpr std::size_t kDateCount = kDateFormats.size(), kTimeCount = kTimeFormats.size(),
+                      kUniqueCount = kUniqueFormats.size();
+constexpr const char* kSeparators[] = {"/", ".", "-", " ", ""};
+constexpr std::size_t kSepCount = std::size(kSeparators);
+constexpr std::size_t kCandidateCount = kDateCount * kTimeCount * kSepCount;
+constexpr std::size_t kPartSize = 32;  // room for a date part or a time tail
+
+struct Pristine {
+    PyObject* dates[kDateCount];
+    PyObject* times[kTimeCount];
+    PyObject* unique[kUniqueCount];
+    PyObject* separators[kSepCount];
+    PyObject* precomputed;  // a list: the separator variants for old_sep "/"
+    PyObject* accessors[3];  // dFormats.Dates, .Times, .Unique as the module bound them
+    // Stage-2 candidates: `date.replace("/", sep)` and `" " + time` as text,
+    // and the candidate str objects, made when first needed.
+    char date_parts[kDateCount][kSepCount][kPartSize];
+    char time_tails[kTimeCount][kPartSize];
+    PyObject* candidates[kCandidateCount];
+    // The shape memos: shape key -> the stage-2 candidates the shape allows,
+    // and shape key -> the verdicts on the stage-3 lists.
+    PyObject* memo[2];
+    Py_ssize_t memo_chars;
+};
+// Owned references, made by the module body and kept for the life of the
+// process (the module lives in one interpreter only and is never unloaded).
+Pristine pristine;
+
+constexpr Py_ssize_t kMemoChars = Py_ssize_t{1} << 22;  // bound of the keys' total length
+constexpr Py_ssize_t kMemoEntries = 1 << 14;
+
+bool fill_strs(PyObject** out, std::span<const char* const> entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if ((out[i] = PyUnicode_InternFromString(entries[i])) == nullptr) return false;
+    return true;
+}
+
+Ref shared_list(PyObject* const* items, std::size_t count) {
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+    for (std::size_t i = 0; list && i < count; ++i)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(items[i]));
+    return list;
+}
+
+bool build_pristine(PyObject* dformats_dict) {
+    if (!fill_strs(pristine.dates, kDateFormats) || !fill_strs(pristine.times, kTimeFormats) ||
+        !fill_strs(pristine.unique, kUniqueFormats) || !fill_strs(pristine.separators, kSeparators))
+        return false;
+    Ref combined = Ref::steal(PyList_New(0));
+    Ref separators = shared_list(pristine.separators, kSepCount);
+    if (!combined || !separators) return false;
+    for (PyObject* s : pristine.dates)
+        if (PyList_Append(combined.get(), s) != 0) return false;
+    for (PyObject* s : pristine.unique)
+        if (PyList_Append(combined.get(), s) != 0) return false;
+    PyObject* slash = n_slash.get();
+    Ref precomputed = precompute_ascii(combined.get(), separators.get(), slash);
+    if (!precomputed) return PyErr_Occurred() ? false : !PyErr_NoMemory();
+    pristine.precomputed = precomputed.release();
+    reru::Name* names[] = {&n_Dates, &n_Times, &n_Unique};
+    for (int i = 0; i < 3; ++i) {
+        PyObject* f = PyDict_GetItemWithError(dformats_dict, names[i]->get());
+        if (f == nullptr) return PyErr_Occurred() ? false : !PyErr_Format(PyExc_SystemError, "no %s", names[i]->text());
+        pristine.accessors[i] = Py_NewRef(f);
+    }
+    for (std::size_t d = 0; d < kDateCount; ++d)
+        for (std::size_t s = 0; s < kSepCount; ++s) {
+            std::size_t size;
+            replace_into(kDateFormats[d], "/", kSeparators[s], pristine.date_parts[d][s], kPartSize - 1, size);
+            pristine.date_parts[d][s][size] = '\0';
+        }
+    for (std::size_t t = 0; t < kTimeCount; ++t) {
+        pristine.time_tails[t][0] = ' ';
+        std::strncpy(pristine.time_tails[t] + 1, kTimeFormats[t], kPartSize - 2);
+    }
+    for (PyObject*& memo : pristine.memo)
+        if ((memo = PyDict_New()) == nullptr) return false;
+    return true;
+}
+
+// The stage-2 candidate with flat index (d * times + t) * separators + s, as
+// a str made once (borrowed; NULL on memory exhaustion).
+PyObject* candidate_str(std::size_t index) {
+    PyObject*& slot = pristine.candidates[index];
+    if (slot == nullptr) {
+        const std::size_t d = index / (kTimeCount * kSepCount), t = index / kSepCount % kTimeCount,
+                          s = index % kSepCount;
+        slot = PyUnicode_FromFormat("%s%s", pristine.date_parts[d][s], pristine.time_tails[t]);
+    }
+    return slot;
+}
+
+// Whether `list` is an exact list holding the pristine strings (the same
+// objects, or exact str of the same text).
+bool pristine_list(PyObject* list, PyObject* const* items, std::size_t count) {
+    if (!PyList_CheckExact(list) || PyList_GET_SIZE(list) != static_cast<Py_ssize_t>(count)) return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        PyObject* item = PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i));
+        if (item != items[i] && !(PyUnicode_CheckExact(item) && PyUnicode_Compare(item, items[i]) == 0))
+            return false;
+    }
+    return true;
+}
+
+bool default_sep(PyObject* old_sep) {
+    return old_sep == n_slash.get() ||
+           (PyUnicode_CheckExact(old_sep) && PyUnicode_Compare(old_sep, n_slash.get()) == 0);
+}
+
+// `formats.<method>()`: a new list of the shared strings when the call would
+// give the catalogue's own list (formats is exactly a dFormats, looked up
+// the generic way, and the class still holds the module's accessor), else
+// the real call.
+Ref catalogue_list(PyObject* formats, int which, reru::Name& method) {
+    static constexpr std::pair<PyObject* const*, std::size_t> lists[] = {
+        {pristine.dates, kDateCount}, {pristine.times, kTimeCount}, {pristine.unique, kUniqueCount}};
+    if (Py_IS_TYPE(formats, dformats_type) && dformats_type->tp_getattro == PyObject_GenericGetAttr &&
+        _PyType_Lookup(dformats_type, method.get()) == pristine.accessors[which])
+        return shared_list(lists[which].first, lists[which].second);
+    return Ref::steal(PyObject_CallMethodNoArgs(formats, method.get()));
+}
+
 // The separator variants of the date and stand-alone formats: every entry
 // as it stands, then each of its variants not yet in the list.
 Ref precompute_formats(Finder* self) {
+    if (default_sep(self->old_sep) && pristine_list(self->date_formats, pristine.dates, kDateCount) &&
+        pristine_list(self->unique_formats, pristine.unique, kUniqueCount) &&
+        pristine_list(self->separators, pristine.separators, kSepCount))
+        return Ref::steal(PyList_GetSlice(pristine.precomputed, 0, PY_SSIZE_T_MAX));
     Ref combined = Ref::steal(PyNumber_Add(self->date_formats, self->unique_formats));
     if (!combined) return Ref();
-    if (all_ascii_str(combined.get()) && all_ascii_str(self->separators) &&
-        PyUnicode_CheckExact(self->old_sep) && PyUnicode_IS_ASCII(self->old_sep) &&
-        PyUnicode_GET_LENGTH(self->old_sep) > 0) {
-        Ref fast = precompute_ascii(combined.get(), self->separators, self->old_sep);
-        if (fast || PyErr_Occurred()) return fast;
+    {
+        Ref separators = Ref::borrow(self->separators), old_sep = Ref::borrow(self->old_sep);
+        if (all_ascii_str(combined.get()) && all_ascii_str(separators.get()) &&
+            PyUnicode_CheckExact(old_sep.get()) && PyUnicode_IS_ASCII(old_sep.get()) &&
+            PyUnicode_GET_LENGTH(old_sep.get()) > 0) {
+            Ref fast = precompute_ascii(combined.get(), separators.get(), old_sep.get());
+            if (fast || PyErr_Occurred()) return fast;
+        }
     }
     const Py_ssize_t n = PyObject_Length(combined.get());
     if (n < 0) return Ref();
@@ -783,9 +751,13 @@ Ref precompute_formats(Finder* self) {
         Ref entry = Ref::steal(PySequence_GetItem(combined.get(), i));
         if (!entry || PyList_Append(result.get(), entry.get()) != 0) return Ref();
         for (Py_ssize_t j = 0; j < nsep; ++j) {
-            Ref sep = Ref::steal(PySequence_GetItem(self->separators, j));
+            // The fields are read at each use and held: replace() and the
+            // comparisons below can run Python code that replaces them.
+            Ref separators = Ref::borrow(self->separators);
+            Ref sep = Ref::steal(PySequence_GetItem(separators.get(), j));
             if (!sep) return Ref();
-            Ref variant = call_replace(entry.get(), self->old_sep, sep.get());
+            Ref old_sep = Ref::borrow(self->old_sep);
+            Ref variant = call_replace(entry.get(), old_sep.get(), sep.get());
             if (!variant) return Ref();
             const int present = PySequence_Contains(result.get(), variant.get());
             if (present < 0) return Ref();
@@ -797,27 +769,23 @@ Ref precompute_formats(Finder* self) {
 
 // The date text must be encodable as UTF-8 before each attempt; the UTF-8
 // form is cached by the str object, so only the first check costs.
+// The text is the str argument of search, which lets None through.
 bool check_encodable(PyObject* text) {
     if (text == Py_None) return raise_none_attribute("encode") != nullptr;
-    if (PyUnicode_Check(text)) return PyUnicode_AsUTF8AndSize(text, nullptr) != nullptr;
-    return Ref::steal(PyObject_CallMethodNoArgs(text, n_encode.get())) ? true : false;
+    return PyUnicode_AsUTF8AndSize(text, nullptr) != nullptr;
 }
 
 // The pre-check knows the genuine strptime only; a replacement class gets
 // every call.
-bool precheck_applies(PyObject* cls, PyObject* text, PyObject* fmt) {
-    return cls == reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) &&
-           PyUnicode_CheckExact(text) && PyUnicode_CheckExact(fmt);
+bool precheck_applies(PyObject* cls, PyObject* fmt) {
+    return cls == reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) && PyUnicode_CheckExact(fmt);
 }
 
 // One strptime attempt: 1 when `fmt` parses `text` (the format is then added
 // to historical_formats), 0 when strptime raised ValueError, -1 on any
 // other error.
-int attempt(PyObject* text, PyObject* fmt) {
-    Ref cls = reru::global(guard.dict, n_py_datetime);
-    if (!cls) return -1;
-    if (precheck_applies(cls.get(), text, fmt) && !may_parse(text, fmt)) return 0;
-    Ref strptime = reru::attr(cls.get(), n_strptime);
+int call_strptime(PyObject* cls, PyObject* text, PyObject* fmt) {
+    Ref strptime = reru::attr(cls, n_strptime);
     if (!strptime) return -1;
     PyObject* args[] = {text, fmt};
     Ref parsed = Ref::steal(PyObject_Vectorcall(strptime.get(), args, 2, nullptr));
@@ -835,6 +803,13 @@ int attempt(PyObject* text, PyObject* fmt) {
     return historical && call_add(historical.get(), fmt) ? 1 : -1;
 }
 
+int attempt(PyObject* text, PyObject* fmt) {
+    Ref cls = reru::global(guard.dict, n_py_datetime);
+    if (!cls) return -1;
+    if (precheck_applies(cls.get(), fmt) && !may_parse(text, fmt)) return 0;
+    return call_strptime(cls.get(), text, fmt);
+}
+
 // An attempt counts as found only when the format is a non-empty string.
 int attempt_found(PyObject* text, PyObject* fmt) {
     if (!check_encodable(text)) return -1;
@@ -843,10 +818,83 @@ int attempt_found(PyObject* text, PyObject* fmt) {
     return PyObject_IsTrue(fmt);
 }
 
+// Stage 3's shortcut: while py_datetime is the genuine datetime, an entry
+// of the date formats or of the precomputed list that is the pristine
+// catalogue's entry at that position takes the shape memo's verdict, and
+// only the entries the memo lets through are pre-checked on the text
+// itself. What is verified holds until Python code runs: a strptime call,
+// or a set operation on seen_formats unless the set and the candidate are
+// exact str (then hashing and comparing run no Python code).
+// Whether the conditions of a shortcut were checked since Python code last
+// ran, and what they gave.
+enum class Verified { no, usable, unusable };
+
+class PlainShortcut {
+public:
+    explicit PlainShortcut(PyObject* text) : text_(text) {}
+
+    // 1 when the shortcut applies to the next attempt, 0 when not, -1 on
+    // error (raised where the attempt itself would raise).
+    int check(Finder* self);
+    void python_ran() { state_ = Verified::no; }
+    // After a set operation with `fmt`.
+    void set_operation(PyObject* fmt) {
+        if (state_ != Verified::no && !(pure_ && PyUnicode_CheckExact(fmt))) state_ = Verified::no;
+    }
+    bool c_locale() const { return c_locale_; }
+    bool may_parse(std::size_t index) const {
+        return PyBytes_AS_STRING(verdicts_.get())[index] != 0;
+    }
+
+private:
+    PyObject* text_;
+    Ref verdicts_;
+    int verdicts_locale_ = -1;  // the locale flag the verdicts were made for
+    Verified state_ = Verified::no;
+    bool c_locale_, pure_;
+};
+
+// Which pristine list a stage-3 list is compared with.
+enum class PlainList { dates, precomputed, other };
+
+// The position of `fmt` at index i of such a list in the memo's verdicts,
+// or -1 when it is not the pristine entry there.
+Py_ssize_t verdict_index(PlainList which, Py_ssize_t i, PyObject* fmt) {
+    PyObject* entry;
+    Py_ssize_t offset = 0;
+    if (which == PlainList::dates && i < static_cast<Py_ssize_t>(kDateCount)) {
+        entry = pristine.dates[i];
+    } else if (which == PlainList::precomputed && i < PyList_GET_SIZE(pristine.precomputed)) {
+        entry = PyList_GET_ITEM(pristine.precomputed, i);
+        offset = kDateCount;
+    } else {
+        return -1;
+    }
+    if (fmt != entry && !(PyUnicode_CheckExact(fmt) && PyUnicode_Compare(fmt, entry) == 0)) return -1;
+    return offset + i;
+}
+
+// One stage-3 attempt, through the shortcut where it applies.
+int attempt_plain(Finder* self, PyObject* text, PyObject* fmt, Py_ssize_t index, PlainShortcut& fast) {
+    const int usable = index >= 0 ? fast.check(self) : 0;
+    if (usable < 0) return -1;
+    if (!usable) {
+        fast.python_ran();
+        return attempt_found(text, fmt);
+    }
+    if (!fast.may_parse(static_cast<std::size_t>(index)) ||
+        !shape_check::may_parse(shape_check::Concrete(text), shape_check::FormatText(fmt), fast.c_locale()))
+        return 0;
+    fast.python_ran();
+    const int r = call_strptime(reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType), text, fmt);
+    return r <= 0 ? r : PyObject_IsTrue(fmt);
+}
+
 // Tries every candidate not yet in seen_formats, then every precomputed
 // format the same way; failures enter seen_formats. Sets *found (new
 // reference) to the first format that parsed, or leaves it NULL.
-bool try_list(Finder* self, PyObject* candidates, PyObject* text, Ref* found) {
+bool try_list(Finder* self, PyObject* candidates, PyObject* text, Ref* found, PlainList which,
+              PlainShortcut& fast) {
     if (!PyList_Check(candidates)) {
         PyErr_Format(PyExc_TypeError, "object of type '%.200s' has no len()",
                      Py_TYPE(candidates)->tp_name);
@@ -859,29 +907,36 @@ bool try_list(Finder* self, PyObject* candidates, PyObject* text, Ref* found) {
             return false;
         }
         Ref fmt = Ref::borrow(PyList_GET_ITEM(candidates, i));
-        const int seen = PySequence_Contains(self->seen_formats, fmt.get());
+        // The set is held: hashing and comparing a candidate can run Python
+        // code, which may replace the field and free the set.
+        Ref seen_set = Ref::borrow(self->seen_formats);
+        const int seen = PySequence_Contains(seen_set.get(), fmt.get());
+        fast.set_operation(fmt.get());
         if (seen < 0) return false;
         if (seen) continue;
-        const int r = attempt_found(text, fmt.get());
+        const int r = attempt_plain(self, text, fmt.get(), verdict_index(which, i, fmt.get()), fast);
         if (r < 0) return false;
         if (r) {
             *found = fmt;
             return true;
         }
-        if (!call_add(self->seen_formats, fmt.get())) return false;
+        seen_set = Ref::borrow(self->seen_formats);
+        const bool added = call_add(seen_set.get(), fmt.get());
+        fast.set_operation(fmt.get());
+        if (!added) return false;
     }
     return true;
 }
 
 // The lists are held while they are walked: strptime runs Python code, and
 // another thread may replace a field meanwhile.
-Ref try_formats(Finder* self, Ref candidates, PyObject* text) {
+Ref try_formats(Finder* self, Ref candidates, PyObject* text, PlainList which, PlainShortcut& fast) {
     if (!check_encodable(text)) return Ref();
     Ref found;
-    if (!try_list(self, candidates.get(), text, &found)) return Ref();
+    if (!try_list(self, candidates.get(), text, &found, which, fast)) return Ref();
     if (found) return found;
     Ref precomputed = Ref::borrow(self->precomputed_formats);
-    if (!try_list(self, precomputed.get(), text, &found)) return Ref();
+    if (!try_list(self, precomputed.get(), text, &found, PlainList::precomputed, fast)) return Ref();
     return found ? found : Ref::borrow(Py_None);
 }
 
@@ -922,7 +977,8 @@ bool remember(PyObject* text, PyObject* fmt) {
 
 // `date_format.replace(old_sep, sep) + " " + time_format`
 Ref combine(Finder* self, PyObject* date_format, PyObject* sep, PyObject* time_format) {
-    Ref date_part = call_replace(date_format, self->old_sep, sep);
+    Ref old_sep = Ref::borrow(self->old_sep);  // the method lookup can run Python code
+    Ref date_part = call_replace(date_format, old_sep.get(), sep);
     if (!date_part) return Ref();
     Ref with_space = Ref::steal(PyNumber_Add(date_part.get(), n_space.get()));
     if (!with_space) return Ref();
@@ -957,44 +1013,407 @@ bool combined_bytes(Finder* self, PyObject* date_format, PyObject* sep, PyObject
 // built at all (a rejected candidate has no other effect in this stage); 0
 // when it must be tried; -1 on error (raised where the attempt would raise).
 int reject_unbuilt(Finder* self, PyObject* text, PyObject* date_format, PyObject* sep,
-                   PyObject* time_format) {
+                   PyObject* time_format, bool c_locale) {
     if (!check_encodable(text)) return -1;
     Ref cls = reru::global(guard.dict, n_py_datetime);
     if (!cls) return -1;
-    if (!precheck_applies(cls.get(), text, date_format)) return 0;
+    if (!precheck_applies(cls.get(), date_format)) return 0;
     char buffer[512];
     std::size_t size;
-    if (!combined_bytes(self, date_format, sep, time_format, buffer, sizeof buffer, size)) return 0;
-    return may_parse(TextView(text), buffer, static_cast<Py_ssize_t>(size)) ? 0 : 1;
+    if (combined_bytes(self, date_format, sep, time_format, buffer, sizeof buffer, size))
+        return shape_check::may_parse(shape_check::Concrete(text),
+                                      {buffer, static_cast<Py_ssize_t>(size)}, c_locale)
+                   ? 0
+                   : 1;
+    // Non-ASCII or long parts: built as a str, which runs no Python code
+    // when all of them are exact str.
+    for (PyObject* s : {sep, time_format, self->old_sep})
+        if (!PyUnicode_CheckExact(s)) return 0;
+    Ref candidate = combine(self, date_format, sep, time_format);
+    if (!candidate) return -1;
+    return shape_check::may_parse(shape_check::Concrete(text), shape_check::FormatText(candidate.get()),
+                                  c_locale)
+               ? 0
+               : 1;
+}
+
+// ---------------------------------------------------------------------------
+// Stage 2: the shape memo
+
+// The shape of a text: every ASCII digit as '0', every other ASCII
+// character as it is, every other character as one of three stand-ins
+// (decimal digit, white space, anything else), which the pre-check treats
+// alike; in front, whether LC_TIME is the C locale.
+Py_UCS4 shape_of(Py_UCS4 c) {
+    if (c < 0x80) return shape_check::ascii_digit(c) ? '0' : c;
+    if (Py_UNICODE_ISDECIMAL(c)) return 0x660;
+    return Py_UNICODE_ISSPACE(c) ? 0x3000 : 0xE9;
+}
+
+Ref shape_key(PyObject* text, bool c_locale) {
+    const reru::Chars chars(text);
+    Py_UCS4 maxchar = 'C';
+    if (!PyUnicode_IS_ASCII(text))
+        for (Py_ssize_t i = 0; i < chars.n; ++i) maxchar = std::max(maxchar, shape_of(chars[i]));
+    Ref key = Ref::steal(PyUnicode_New(chars.n + 1, maxchar));
+    if (!key) return key;
+    const int kind = PyUnicode_KIND(key.get());
+    void* data = PyUnicode_DATA(key.get());
+    PyUnicode_WRITE(kind, data, 0, c_locale ? 'C' : 'L');
+    for (Py_ssize_t i = 0; i < chars.n; ++i) PyUnicode_WRITE(kind, data, i + 1, shape_of(chars[i]));
+    return key;
+}
+
+using shape_check::Positions;
+
+// The time formats (bit t) whose " " + time tail can follow a date part
+// that ends at `ends`.
+std::uint64_t time_verdicts(const shape_check::ShapeView& view, const Positions& ends, bool c_locale) {
+    Positions a(view.n), b(view.n);
+    if (!a.valid() || !b.valid()) return ~std::uint64_t{0};  // unchecked: all may parse
+    std::uint64_t bits = 0;
+    for (std::size_t t = 0; t < kTimeCount; ++t) {
+        Positions *reach = &a, *spare = &b;
+        reach->assign(ends);
+        const char* tail = pristine.time_tails[t];
+        if (shape_check::advance(view, {tail, static_cast<Py_ssize_t>(std::strlen(tail))}, c_locale,
+                                 reach, spare) &&
+            reach->has(view.n))
+            bits |= std::uint64_t{1} << t;
+    }
+    return bits;
+}
+
+// Date parts whose end positions were seen, with their time verdicts: the
+// time formats are walked once per distinct set of end positions.
+class KnownEnds {
+public:
+    ~KnownEnds() {
+        for (std::size_t k = 0; k < count_; ++k) {
+            known_[k].ends->~Positions();
+            PyMem_Free(known_[k].ends);
+        }
+    }
+    std::uint64_t verdicts(const shape_check::ShapeView& view, const Positions& ends, bool c_locale) {
+        for (std::size_t k = 0; k < count_; ++k)
+            if (*known_[k].ends == ends) return known_[k].times;
+        const std::uint64_t times = time_verdicts(view, ends, c_locale);
+        void* room = PyMem_Malloc(sizeof(Positions));
+        if (room == nullptr) return times;
+        auto* copy = new (room) Positions(view.n);
+        if (!copy->valid()) {
+            copy->~Positions();
+            PyMem_Free(room);
+            return times;
+        }
+        copy->assign(ends);
+        known_[count_++] = {copy, times};
+        return times;
+    }
+
+private:
+    struct Known {
+        Positions* ends;
+        std::uint64_t times;
+    };
+    Known known_[kDateCount * kSepCount];
+    std::size_t count_ = 0;
+};
+
+// The time formats that can follow date part (d, s), through the shape view.
+std::uint64_t date_part_verdicts(const shape_check::ShapeView& view, const char* part, bool c_locale,
+                                 KnownEnds& known) {
+    Positions a(view.n), b(view.n);
+    if (!a.valid() || !b.valid()) return ~std::uint64_t{0};
+    Positions *reach = &a, *spare = &b;
+    reach->add(0);
+    if (!shape_check::advance(view, {part, static_cast<Py_ssize_t>(std::strlen(part))}, c_locale, reach,
+                              spare) ||
+        reach->empty())
+        return 0;
+    return known.verdicts(view, *reach, c_locale);
+}
+
+// The flat indices (d * times + t) * separators + s, ascending, of the
+// stage-2 candidates of the pristine catalogue that the shape view of the
+// text does not reject, as bytes of 16-bit numbers. Each distinct date
+// part is walked once and continued from its end positions (a date part
+// ends in a directive and a time format starts with one, so no white-space
+// run or directive spans the joint).
+Ref shape_survivors(PyObject* text, bool c_locale) {
+    const shape_check::ShapeView view(text);
+    std::uint64_t verdicts[kDateCount][kSepCount];
+    KnownEnds known;
+    std::size_t count = 0;
+    for (std::size_t d = 0; d < kDateCount; ++d)
+        for (std::size_t s = 0; s < kSepCount; ++s) {
+            verdicts[d][s] = date_part_verdicts(view, pristine.date_parts[d][s], c_locale, known);
+            count += static_cast<std::size_t>(std::popcount(verdicts[d][s]));
+        }
+    Ref out = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * 2)));
+    if (!out) return out;
+    char* p = PyBytes_AS_STRING(out.get());
+    for (std::size_t d = 0; d < kDateCount; ++d)
+        for (std::size_t t = 0; t < kTimeCount; ++t)
+            for (std::size_t s = 0; s < kSepCount; ++s)
+                if (verdicts[d][s] >> t & 1) {
+                    const auto index = static_cast<std::uint16_t>((d * kTimeCount + t) * kSepCount + s);
+                    std::memcpy(p, &index, 2);
+                    p += 2;
+                }
+    return out;
+}
+
+// The shape view's verdicts on the date formats and then the precomputed
+// list of the pristine catalogue (one byte each, 1 when the entry may
+// parse), for stage 3.
+Ref shape_verdicts(PyObject* text, bool c_locale) {
+    const shape_check::ShapeView view(text);
+    const Py_ssize_t count = PyList_GET_SIZE(pristine.precomputed);
+    Ref out = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(kDateCount) + count));
+    if (!out) return out;
+    char* p = PyBytes_AS_STRING(out.get());
+    for (PyObject* entry : pristine.dates)
+        *p++ = shape_check::may_parse(view, shape_check::FormatText(entry), c_locale);
+    for (PyObject* entry : std::span(PySequence_Fast_ITEMS(pristine.precomputed), static_cast<std::size_t>(count)))
+        *p++ = shape_check::may_parse(view, shape_check::FormatText(entry), c_locale);
+    return out;
+}
+
+// The memo entry of `which` for the text's shape, from the process-wide
+// memo or computed and remembered. The memo is emptied when it grows past
+// its bounds.
+enum class Memo { survivors, verdicts };
+
+Ref memo_entry(Memo which, PyObject* text, bool c_locale) {
+    Ref key = shape_key(text, c_locale);
+    if (!key) return key;
+    Ref memo = Ref::borrow(pristine.memo[static_cast<int>(which)]);
+    if (PyObject* found = PyDict_GetItemWithError(memo.get(), key.get())) return Ref::borrow(found);
+    if (PyErr_Occurred()) return Ref();
+    Ref value = which == Memo::survivors ? shape_survivors(text, c_locale) : shape_verdicts(text, c_locale);
+    if (!value) return value;
+    const Py_ssize_t size = PyUnicode_GET_LENGTH(key.get());
+    if (PyDict_GET_SIZE(pristine.memo[0]) + PyDict_GET_SIZE(pristine.memo[1]) >= kMemoEntries ||
+        pristine.memo_chars + size > kMemoChars) {
+        PyDict_Clear(pristine.memo[0]);
+        PyDict_Clear(pristine.memo[1]);
+        pristine.memo_chars = 0;
+    }
+    if (PyDict_SetItem(memo.get(), key.get(), value.get()) != 0) return Ref();
+    pristine.memo_chars += size;
+    return value;
+}
+
+int PlainShortcut::check(Finder* self) {
+    switch (state_) {
+        case Verified::usable: return 1;
+        case Verified::unusable: return 0;
+        case Verified::no: break;
+    }
+    state_ = Verified::unusable;
+    if (!check_encodable(text_)) return -1;
+    Ref cls = reru::global(guard.dict, n_py_datetime);
+    if (!cls) return -1;
+    c_locale_ = shape_check::time_locale_is_c();
+    if (cls.get() != reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType)) return 0;
+    pure_ = PySet_CheckExact(self->seen_formats);
+    if (pure_) {
+        Py_ssize_t pos = 0;
+        PyObject* key;
+        Py_hash_t hash;
+        while (pure_ && _PySet_NextEntry(self->seen_formats, &pos, &key, &hash)) pure_ = PyUnicode_CheckExact(key);
+    }
+    if (!verdicts_ || verdicts_locale_ != c_locale_) {
+        verdicts_ = memo_entry(Memo::verdicts, text_, c_locale_);
+        if (!verdicts_) return -1;
+        verdicts_locale_ = c_locale_;
+    }
+    state_ = Verified::usable;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Stage 2: the walk
+
+// Where the three for-loops of stage 2 stand: date_formats is held from the
+// start, time_formats is read at each date format and separators at each
+// time format, as a Python for-loop over the attribute would.
+struct Walk {
+    Finder* self;
+    Ref dates, times, seps;
+    Ref date_format, time_format;  // the loop variables
+    Py_ssize_t d = 0, t = 0, s = -1;
+    int level = 0;  // lists loaded: 0 none, 1 times, 2 times and separators
+
+    // Moves to the next candidate: 1, or 0 after the last one, -1 on error.
+    int step() {
+        ++s;
+        for (;;) {
+            if (level == 2) {
+                if (s < PyList_GET_SIZE(seps.get())) return 1;
+                ++t;
+                level = 1;
+            }
+            if (level == 1) {
+                if (t < PyList_GET_SIZE(times.get())) {
+                    time_format = Ref::borrow(PyList_GET_ITEM(times.get(), t));
+                    seps = Ref::borrow(self->separators);
+                    if (!require_list(seps.get())) return -1;
+                    s = 0;
+                    level = 2;
+                    continue;
+                }
+                ++d;
+                level = 0;
+            }
+            if (d >= PyList_GET_SIZE(dates.get())) return 0;
+            date_format = Ref::borrow(PyList_GET_ITEM(dates.get(), d));
+            times = Ref::borrow(self->time_formats);
+            if (!require_list(times.get())) return -1;
+            t = 0;
+            level = 1;
+        }
+    }
+    std::size_t flat() const { return static_cast<std::size_t>((d * kTimeCount + t) * kSepCount + s); }
+    // Moves forward to a candidate of the pristine catalogue, reading the
+    // fields where the loops would have read them (nothing can have changed
+    // them since, and they are pristine).
+    void jump(std::size_t index) {
+        const auto nd = static_cast<Py_ssize_t>(index / (kTimeCount * kSepCount));
+        const auto nt = static_cast<Py_ssize_t>(index / kSepCount % kTimeCount);
+        if (nd != d) {
+            date_format = Ref::borrow(PyList_GET_ITEM(dates.get(), nd));
+            times = Ref::borrow(self->time_formats);
+        }
+        if (nd != d || nt != t) {
+            time_format = Ref::borrow(PyList_GET_ITEM(times.get(), nt));
+            seps = Ref::borrow(self->separators);
+        }
+        d = nd;
+        t = nt;
+        s = static_cast<Py_ssize_t>(index % kSepCount);
+    }
+};
+
+// When the walk may jump from one memo survivor to the next. A rejected
+// candidate has no effect, and what it would read (the text's encoding,
+// py_datetime, the fields, the lists it walks, the locale) can change only
+// when Python code runs, so the conditions are checked again after every
+// such call: py_datetime is the genuine datetime, and the fields and the
+// held lists are the pristine catalogue with the default old_sep.
+class Shortcut {
+public:
+    explicit Shortcut(PyObject* text) : text_(text) {}
+
+    // 1 when the walk may jump now, 0 when it must take the candidate as it
+    // comes, -1 on error (raised where the candidate itself would raise).
+    int check(const Walk& w) {
+        switch (state_) {
+            case Verified::usable: return 1;
+            case Verified::unusable: return 0;
+            case Verified::no: break;
+        }
+        state_ = Verified::unusable;
+        if (!check_encodable(text_)) return -1;
+        Ref cls = reru::global(guard.dict, n_py_datetime);
+        if (!cls) return -1;
+        c_locale_ = shape_check::time_locale_is_c();
+        Finder* self = w.self;
+        if (cls.get() != reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) ||
+            !default_sep(self->old_sep))
+            return 0;
+        for (PyObject* list : {self->date_formats, w.dates.get()})
+            if (!pristine_list(list, pristine.dates, kDateCount)) return 0;
+        for (PyObject* list : {self->time_formats, w.times.get()})
+            if (!pristine_list(list, pristine.times, kTimeCount)) return 0;
+        for (PyObject* list : {self->separators, w.seps.get()})
+            if (!pristine_list(list, pristine.separators, kSepCount)) return 0;
+        if (!survivors_ || survivors_locale_ != c_locale_) {
+            survivors_ = memo_entry(Memo::survivors, text_, c_locale_);
+            if (!survivors_) return -1;
+            survivors_locale_ = c_locale_;
+            next_ = 0;
+        }
+        state_ = Verified::usable;
+        return 1;
+    }
+    void python_ran() { state_ = Verified::no; }
+    bool c_locale() const { return c_locale_; }
+
+    // The first survivor at or after `flat`, or kCandidateCount.
+    std::size_t next_at(std::size_t flat) {
+        const char* data = PyBytes_AS_STRING(survivors_.get());
+        const auto count = static_cast<std::size_t>(PyBytes_GET_SIZE(survivors_.get()) / 2);
+        for (; next_ < count; ++next_) {
+            std::uint16_t index;
+            std::memcpy(&index, data + 2 * next_, 2);
+            if (index >= flat) return index;
+        }
+        return kCandidateCount;
+    }
+
+private:
+    PyObject* text_;
+    Ref survivors_;
+    std::size_t next_ = 0;
+    int survivors_locale_ = -1;  // the locale flag the survivors were found for
+    Verified state_ = Verified::no;
+    bool c_locale_;
+};
+
+// A memo survivor: the concrete pre-check, then strptime. 1 found, 0 not, -1 error.
+int try_survivor(PyObject* text, PyObject* candidate, Shortcut& fast) {
+    if (!shape_check::may_parse(shape_check::Concrete(text), shape_check::FormatText(candidate),
+                                fast.c_locale()))
+        return 0;
+    const int r = call_strptime(reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType), text, candidate);
+    fast.python_ran();
+    return r;
+}
+
+// One candidate taken as it comes: the pre-check where it applies, else
+// the candidate is built and tried. 1 found (*found set), 0 not, -1 error.
+int try_stepped(Walk& w, PyObject* text, Shortcut& fast, Ref* found) {
+    Ref date_format = w.date_format, time_format = w.time_format;
+    Ref sep = Ref::borrow(PyList_GET_ITEM(w.seps.get(), w.s));
+    const int rejected = reject_unbuilt(w.self, text, date_format.get(), sep.get(), time_format.get(),
+                                        fast.c_locale());
+    if (rejected) return rejected < 0 ? -1 : 0;
+    fast.python_ran();
+    Ref candidate = combine(w.self, date_format.get(), sep.get(), time_format.get());
+    if (!candidate) return -1;
+    const int r = attempt_found(text, candidate.get());
+    if (r > 0) *found = candidate;
+    return r;
 }
 
 // Stage 2: every date format × time format × separator, in that order.
-// Each loop holds its list, read from the field when the loop starts, as a
-// Python for-loop over the attribute would.
 Ref search_with_time(Finder* self, PyObject* text) {
-    Ref dates = Ref::borrow(self->date_formats);
-    if (!require_list(dates.get())) return Ref();
-    for (Py_ssize_t d = 0; d < PyList_GET_SIZE(dates.get()); ++d) {
-        Ref date_format = Ref::borrow(PyList_GET_ITEM(dates.get(), d));
-        Ref times = Ref::borrow(self->time_formats);
-        if (!require_list(times.get())) return Ref();
-        for (Py_ssize_t t = 0; t < PyList_GET_SIZE(times.get()); ++t) {
-            Ref time_format = Ref::borrow(PyList_GET_ITEM(times.get(), t));
-            Ref seps = Ref::borrow(self->separators);
-            if (!require_list(seps.get())) return Ref();
-            for (Py_ssize_t s = 0; s < PyList_GET_SIZE(seps.get()); ++s) {
-                Ref sep = Ref::borrow(PyList_GET_ITEM(seps.get(), s));
-                const int rejected = reject_unbuilt(self, text, date_format.get(), sep.get(),
-                                                    time_format.get());
-                if (rejected < 0) return Ref();
-                if (rejected) continue;
-                Ref candidate = combine(self, date_format.get(), sep.get(), time_format.get());
-                if (!candidate) return Ref();
-                const int r = attempt_found(text, candidate.get());
-                if (r < 0) return Ref();
-                if (r) return remember(text, candidate.get()) ? candidate : Ref();
-            }
+    Walk w{self};
+    w.dates = Ref::borrow(self->date_formats);
+    if (!require_list(w.dates.get())) return Ref();
+    Shortcut fast(text);
+    for (;;) {
+        const int more = w.step();
+        if (more < 0) return Ref();
+        if (!more) break;
+        const int jumping = fast.check(w);
+        if (jumping < 0) return Ref();
+        Ref found;
+        int r;
+        if (jumping) {
+            const std::size_t index = fast.next_at(w.flat());
+            if (index == kCandidateCount) break;  // nothing further can parse
+            w.jump(index);
+            found = Ref::borrow(candidate_str(index));
+            if (!found) return Ref();
+            r = try_survivor(text, found.get(), fast);
+        } else {
+            r = try_stepped(w, text, fast, &found);
         }
+        if (r < 0) return Ref();
+        if (r) return remember(text, found.get()) ? found : Ref();
     }
     PyErr_SetString(PyExc_ValueError,
                     "No matching format found for the given date string with time components.");
@@ -1003,8 +1422,10 @@ Ref search_with_time(Finder* self, PyObject* text) {
 
 // Stage 3: date formats, then the precomputed list, skipping known failures.
 Ref search_without_time(Finder* self, PyObject* text) {
+    PlainShortcut fast(text);
     for (PyObject* Finder::*field : {&Finder::date_formats, &Finder::unique_formats}) {
-        Ref found = try_formats(self, Ref::borrow(self->*field), text);
+        const PlainList which = field == &Finder::date_formats ? PlainList::dates : PlainList::other;
+        Ref found = try_formats(self, Ref::borrow(self->*field), text, which, fast);
         if (!found) return Ref();
         const int ok = PyObject_IsTrue(found.get());
         if (ok < 0) return Ref();
@@ -1047,24 +1468,25 @@ int finder_init(PyObject* obj, PyObject* args, PyObject* kwds) {
     static const reru::Signature sig{"__init__", params, 1, 0};
     PyObject* old_sep;
     if (!reru::parse_tuple(sig, args, kwds, &old_sep)) return -1;
-    if (old_sep == nullptr) old_sep = n_default_sep.get();
+    if (old_sep == nullptr) old_sep = n_slash.get();
     Finder* self = as_finder(obj);
     Ref formats = Ref::steal(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(dformats_type)));
-    if (!set_field(self, &Finder::formats, formats)) return -1;
-    const std::pair<PyObject* Finder::*, reru::Name*> lists[] = {
-        {&Finder::date_formats, &n_Dates},
-        {&Finder::time_formats, &n_Times},
-        {&Finder::unique_formats, &n_Unique},
+    if (!set_field(self, Field::formats, std::move(formats))) return -1;
+    const std::pair<Field, reru::Name*> lists[] = {
+        {Field::date_formats, &n_Dates},
+        {Field::time_formats, &n_Times},
+        {Field::unique_formats, &n_Unique},
     };
-    for (const auto& [field, method] : lists) {
-        Ref list = Ref::steal(PyObject_CallMethodNoArgs(self->formats, method->get()));
-        if (!set_field(self, field, list)) return -1;
+    for (int i = 0; i < 3; ++i) {
+        // Read at each use and held: the call can run Python code that
+        // replaces the field.
+        Ref current = Ref::borrow(self->formats);
+        if (!set_field(self, lists[i].first, catalogue_list(current.get(), i, *lists[i].second))) return -1;
     }
-    if (!set_field(self, &Finder::separators, Ref::steal(Py_BuildValue("[sssss]", "/", ".", "-", " ", ""))))
-        return -1;
-    if (!set_field(self, &Finder::old_sep, Ref::borrow(old_sep))) return -1;
-    if (!set_field(self, &Finder::seen_formats, Ref::steal(PySet_New(nullptr)))) return -1;
-    return set_field(self, &Finder::precomputed_formats, precompute_formats(self)) ? 0 : -1;
+    if (!set_field(self, Field::separators, shared_list(pristine.separators, kSepCount))) return -1;
+    if (!set_field(self, Field::old_sep, Ref::borrow(old_sep))) return -1;
+    if (!set_field(self, Field::seen_formats, Ref::steal(PySet_New(nullptr)))) return -1;
+    return set_field(self, Field::precomputed_formats, precompute_formats(self)) ? 0 : -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -1225,6 +1647,7 @@ bool body(PyObject* module, PyObject* dict) {
 
     for (const reru::FunctionDef* def : {&unique_def, &dates_def, &times_def})
         if (!reru::add_method(dformats_type, module, *def)) return false;
+    if (!build_pristine(dformats_type->tp_dict)) return false;
     if (!reru::add_method(dformats_type, module, dformats_reduce_def) ||
         !reru::refuse_pickling(dformats_type, module, /*keep_reduce=*/true))
         return false;
@@ -1232,6 +1655,7 @@ bool body(PyObject* module, PyObject* dict) {
     if (!reru::add_function(module, anytime_def)) return false;
     Ref regex = Ref::steal(anytime_impl(module, nullptr, 0, nullptr));
     if (!reru::set_global(dict, "anytime_regex", regex.get())) return false;
+    anytime_pattern = Py_NewRef(regex.get());
     Ref annotations = Ref::steal(Py_BuildValue("{ss}", "datetime_string", "str"));
     if (!annotations ||
         !reru::add_annotated_function(module, get_time_components_def, annotations.get()))

@@ -1,0 +1,160 @@
+"""The format finder against one strptime call: cold searches, the
+constructor, whole columns searched row by row, and long texts.
+
+Every figure is a ratio measured side by side with its yardstick (see
+timing.py), reported with the spread of the per-round ratios, so a result
+that sits within noise of its bound shows as such.
+
+`run(report)` is called by run.py; `python benchmarks/finder_bench.py` runs
+these rows alone (with whichever chronvale is first on sys.path).
+"""
+import datetime
+import itertools
+import pathlib
+import random
+import sys
+
+HERE = pathlib.Path(__file__).resolve().parent
+if str(HERE) not in sys.path:  # run as a script under -I
+    sys.path.insert(0, str(HERE))
+
+from timing import calls, race  # noqa: E402
+
+from chronvale.reru.pyd.zududized.patternseek import DateFormatFinder  # noqa: E402
+
+strptime = datetime.datetime.strptime
+
+WITH_TIME = [("01/05/2023 10:30", "%m/%d/%Y %H:%M"), ("2023-01-05 10:30:00", "%Y-%m-%d %H:%M:%S"),
+             ("20100102 121314", "%d%m%Y %H%M%S")]  # day 20, month 10, year 102
+WITHOUT_TIME = [("12/31/99", "%m/%d/%y"), ("5 January 2023", "%d %B %Y")]
+FAILING = "2023-01-05T10:30:00"
+COLUMNS = [("%m/%d/%Y %H:%M", 1.5), ("%Y-%m-%d %H:%M:%S", 1.5)]
+ROWS = 2000
+# Issue 12's table: failing searches with a time of day on long texts.
+LONG = [("240 x 'x' + ' 10:30'", "x" * 240 + " 10:30"), ("250 x 'x' ... ' 10:30'", "x" * 244 + " 10:30"),
+        ("256", "x" * 250 + " 10:30"), ("260 x 'x' + ' 10:30'", "x" * 260 + " 10:30"),
+        ("300", "x" * 294 + " 10:30"), ("'01/05/2023 10:30 ' + 300 x 'z'", "01/05/2023 10:30 " + "z" * 300),
+        ("1,000 x 'x' + ' 10:30'", "x" * 1000 + " 10:30"), ("10,000", "x" * 9994 + " 10:30"),
+        ("300 x 'y' (no time of day)", "y" * 300)]
+
+
+def cold_search(text):
+    def go():
+        DateFormatFinder.clear_cache()
+        try:
+            return DateFormatFinder().search(text)
+        except ValueError:
+            return None
+    return go
+
+
+def failing_strptime(text, fmt):
+    def go():
+        try:
+            strptime(text, fmt)
+        except ValueError:
+            pass
+    return go
+
+
+def ratio_row(report, title, yardstick, contender, bound, note="", **kw):
+    """Races `contender` against `yardstick` and reports contender / yardstick."""
+    kw = {"rounds": 9, "min_batch": 0.02, **kw}
+    entry = report.case(title, race([yardstick, contender], **kw), note=note)
+    name = contender.name
+    report.target(entry, f"{title}: {name} / {yardstick.name}", entry["ratio_to_first"][name],
+                  bound, False, entry["ratio_spread"][name])
+    return entry
+
+
+def bench_cold(report):
+    for text, fmt in WITH_TIME + WITHOUT_TIME:
+        assert cold_search(text)() == fmt, text
+        bound = 3 if (text, fmt) in WITH_TIME else 2
+        ratio_row(report, f"finder, new finder, cold cache, search {text!r}",
+                  calls(f"strptime(s, {fmt!r})", lambda t=text, f=fmt: strptime(t, f)),
+                  calls("native search", cold_search(text)), bound)
+    ratio_row(report, f"finder, new finder, cold cache, failing search {FAILING!r}",
+              calls("one failing strptime call", failing_strptime(FAILING, "%Y-%m-%d %H:%M:%S")),
+              calls("native search", cold_search(FAILING)), 2)
+    ratio_row(report, "finder, constructor",
+              calls("one strptime call", lambda: strptime("01/05/2023 10:30", "%m/%d/%Y %H:%M")),
+              calls("DateFormatFinder()", DateFormatFinder), 0.5)
+
+
+def column(fmt, rows=ROWS, seed=3):
+    rng = random.Random(seed)
+    start = datetime.datetime(1990, 1, 1)
+    texts = {(start + datetime.timedelta(minutes=rng.randrange(20_000_000))).strftime(fmt)
+             for _ in range(rows * 2)}
+    return sorted(texts)[:rows]
+
+
+def bench_columns(report):
+    for fmt, bound in COLUMNS:
+        texts = column(fmt)
+
+        def searched(texts=texts, fmt=fmt):
+            DateFormatFinder.clear_cache()
+            search = DateFormatFinder().search
+            for text in texts:
+                search(text)
+
+        def parsed(texts=texts, fmt=fmt):
+            for text in texts:
+                strptime(text, fmt)
+
+        assert all(DateFormatFinder().search(t) == fmt for t in texts[:50])
+        ratio_row(report, f"finder, column of {len(texts)} distinct rows {texts[0]!r} style, one finder",
+                  calls("strptime with the known format, every row", parsed),
+                  calls("native search, every row", searched), bound, rounds=11, min_batch=0.05)
+
+
+def bench_new_shape(report):
+    """Each search meets a shape never seen before: the gap between date and
+    time is a different mix of 14 spaces and tabs every time."""
+    gaps = ("".join(p) for p in itertools.product(" \t", repeat=14))
+
+    def first_of_shape():
+        DateFormatFinder.clear_cache()
+        DateFormatFinder().search("01/05/2023" + next(gaps) + "10:30")
+
+    return report.case("finder, first search of a never-seen shape, new finder",
+                       race([calls("strptime(s, '%m/%d/%Y %H:%M')",
+                                   lambda: strptime("01/05/2023 10:30", "%m/%d/%Y %H:%M")),
+                             calls("native search", first_of_shape)], rounds=7, max_n=500),
+                       note="no bound: the price of a shape-memo miss")
+
+
+def bench_long_texts(report):
+    times = {}
+    for label, text in LONG:
+        result = race([calls("search", cold_search(text))], rounds=3, min_batch=0.02, max_n=200)
+        times[label] = result.times["search"]
+    entry = {"case": "finder, failing searches on long texts, new finder", "unit": "seconds",
+             "seconds": times, "targets": []}
+    report.cases.append(entry)
+    print(f"\n{entry['case']}")
+    for (label, text), seconds in zip(LONG, times.values()):
+        print(f"  {label:36} {len(text):6} chars  {seconds * 1e3:10.3f} ms")
+    base = times[LONG[1][0]]
+    report.target(entry, "1,000 vs 250 characters, failing search with a time",
+                  times[LONG[6][0]] / base, 5, False)
+    for i, size in ((2, 256), (4, 300), (7, 10_000)):
+        bound = 2 * max(1, size / 250)
+        report.target(entry, f"{size:,} vs 250 characters (no step: at most 2 x the length ratio)",
+                      times[LONG[i][0]] / base, bound, False)
+
+
+def run(report):
+    bench_cold(report)
+    bench_columns(report)
+    bench_new_shape(report)
+    bench_long_texts(report)
+
+
+if __name__ == "__main__":
+    from run import Report
+    report = Report()
+    run(report)
+    report.summary()

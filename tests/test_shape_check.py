@@ -1,0 +1,167 @@
+"""The finder's shape pre-check, called directly through its test hook.
+
+The pre-check may reject a (text, format) pair only where strptime raises;
+for a single numeric directive it decides exactly as strptime's regular
+expression does; its tables are strptime's own; and its shape view (every
+ASCII digit read as any digit) is never stricter than the concrete view and
+depends only on the shape of the text.
+"""
+import datetime
+import itertools
+import locale
+import pathlib
+import random
+import re
+
+import pytest
+
+import _strptime
+
+from chronvale.reru.pyd.zududized.patternseek import dFormats
+
+hook = pytest.importorskip("shape_check_hook")
+
+TIME_RE = _strptime.TimeRE()
+CATALOGUE = dFormats()
+DATES, TIMES, UNIQUE = CATALOGUE.Dates(), CATALOGUE.Times(), CATALOGUE.Unique()
+SEPARATORS = ["/", ".", "-", " ", ""]
+COMBINED = sorted({d.replace("/", s) + " " + t for d in DATES for t in TIMES for s in SEPARATORS})
+SINGLE = sorted({d.replace("/", s) for d in DATES + UNIQUE for s in SEPARATORS} | set(TIMES))
+# Formats with non-ASCII literals and white space, and strptime's odd corners.
+ODD_FORMATS = ["%Y\u5e74%m\u6708%d\u65e5", "%d\u3000%m\u3000%Y", "%d\xa0%B", "\u212a%d", "\u017f%m",
+               "%d\u00e9t\u00e9 %Y", "%H\u2009%M", "%%%d", "%Y%", "%d %q", "%\u00e9", "%", "%d\t\n%m",
+               "%c", "%x", "%X", "%G-%V-%u", "%j", "%U %w %W",
+               # named twice: strptime raises re.error, not ValueError, so these are never rejected
+               "%H %H", "%d/%m/%d", "%X %H", "%c %Y", "%x%x", "%q %d %d"]
+DIRECTIVES = sorted(k for k in TIME_RE if len(k) == 1)
+
+
+def strptime_accepts(text, fmt):
+    try:
+        datetime.datetime.strptime(text, fmt)
+    except (ValueError, re.error):
+        return False
+    return True
+
+
+def group_alternatives(directive):
+    """The alternatives of strptime's regular expression for one directive."""
+    source = TIME_RE[directive]
+    body = re.fullmatch(r"\(\?P<\w>(.*)\)", source)
+    if body is None:
+        return [source]
+    source = re.sub(r"(\[0-9\])\{1,6\}", lambda m: "|".join(m[1] * k for k in range(1, 7)), body[1])
+    return source.split("|")
+
+
+@pytest.fixture
+def c_time_locale():
+    saved = locale.setlocale(locale.LC_TIME)
+    locale.setlocale(locale.LC_TIME, "C")
+    yield
+    locale.setlocale(locale.LC_TIME, saved)
+
+
+@pytest.mark.parametrize("directive", DIRECTIVES)
+def test_tables_are_strptimes(directive, c_time_locale):
+    alternatives, names = hook.alternatives(directive), hook.names(directive)
+    if alternatives is not None:
+        assert alternatives == group_alternatives(directive)
+    elif names is not None:
+        assert sorted(names) == sorted(group_alternatives(directive))
+    else:  # checked loosely: the zone, the composites and the offset
+        assert directive in "zZcxX"
+
+
+# Every string up to length 3 over the interesting characters, and digit runs up to 7.
+ALPHABET = "0123569: +-.Zz\u0663x"
+SHORT = ["".join(p) for n in range(4) for p in itertools.product(ALPHABET, repeat=n)] + \
+    ["".join(p) for n in range(4, 8) for p in itertools.product("09\u0663", repeat=n)]
+
+
+@pytest.mark.parametrize("directive", [d for d in DIRECTIVES if d not in "aAbBpZcxX"])
+def test_one_numeric_directive_exactly_as_strptime(directive):
+    pattern = re.compile(TIME_RE.pattern("%" + directive), re.IGNORECASE)
+    for text in SHORT:
+        assert hook.may_parse(text, "%" + directive) == (pattern.fullmatch(text) is not None), text
+
+
+def check_pair(text, fmt):
+    """A rejection stands only where strptime raises ValueError."""
+    concrete, shaped = hook.may_parse(text, fmt), hook.shape_may_parse(text, fmt)
+    assert shaped or not concrete, (text, fmt)
+    if not concrete:
+        with pytest.raises(ValueError):
+            datetime.datetime.strptime(text, fmt)
+    return concrete
+
+
+def respaced(text, rng, width):
+    """`text` with one of its white-space runs (if any) widened to `width`."""
+    spots = [i for i, c in enumerate(text) if c.isspace()]
+    if not spots:
+        return text
+    i = rng.choice(spots)
+    return text[:i] + rng.choice([" ", "\t", "\u3000"]) * width + text[i + 1:]
+
+
+def test_never_rejects_what_strptime_accepts_on_rendered_texts():
+    """Every catalogue format (and a few odd ones) writes a random moment;
+    the text, variants of it and texts widened past every size of the
+    position set must not be rejected unless strptime rejects them too."""
+    rng = random.Random(5)
+    start = datetime.datetime(1900, 1, 1, tzinfo=datetime.timezone.utc)
+    for fmt in COMBINED[::3] + SINGLE + ODD_FORMATS:
+        moment = start + datetime.timedelta(seconds=rng.randrange(6_000_000_000),
+                                            microseconds=rng.randrange(10**6))
+        try:
+            text = moment.strftime(fmt)
+        except ValueError:
+            text = fmt
+        variants = [text, text.upper(), text + " ", text[:-1], " " + text,
+                    text.replace("0", "\u0660"), respaced(text, rng, rng.choice([62, 63, 64, 250, 256, 300]))]
+        accepted = [check_pair(v, fmt) for v in variants]
+        if strptime_accepts(text, fmt):
+            assert accepted[0], (text, fmt)
+
+
+@pytest.mark.parametrize("width", [1, 62, 63, 64, 65, 126, 127, 128, 249, 250, 254, 255, 256, 257,
+                                   300, 1000, 10000])
+def test_long_texts_around_every_word_boundary(width):
+    fmt = "%d %B %Y %H:%M"
+    for text in ["5" + " " * width + "January 2023 10:30", "05 January 2023" + "\t" * width + "10:30",
+                 "5 January 2023 10:30" + "z" * width, "x" * width + " 10:30", "5 " + "x" * width]:
+        assert check_pair(text, fmt) == strptime_accepts(text, fmt), (width, text[:40])
+    for fmt in ["%d %a %Y", "%Z %d", "%c"]:  # any run of characters for the name and zone parts
+        check_pair("5 " + "y" * width + " 2023", fmt)
+        check_pair("y" * width + " 5", fmt)
+
+
+def corpus():
+    path = pathlib.Path(__file__).resolve().parents[2] / "shared" / "corpus" / "datestrings.tsv"
+    if not path.exists():
+        return []
+    rows = [line.rstrip("\n").split("\t") for line in path.read_text(encoding="utf-8").splitlines(True)]
+    return [(row[1], row[2]) for row in rows if len(row) == 3]
+
+
+def test_corpus_strings_against_the_catalogue():
+    rows = corpus()
+    if not rows:
+        pytest.skip("no corpus")
+    for text, expected in rows:
+        if expected and strptime_accepts(text, expected):
+            assert hook.may_parse(text, expected), (text, expected)
+        for fmt in DATES + TIMES + UNIQUE:
+            check_pair(text, fmt)
+
+
+def test_shape_verdict_depends_on_the_shape_only():
+    rng = random.Random(7)
+    digits = "0123456789"
+    for fmt in COMBINED[::7]:
+        text = datetime.datetime(2001 + rng.randrange(50), 1 + rng.randrange(12), 1 + rng.randrange(28),
+                                 rng.randrange(24), rng.randrange(60), rng.randrange(60)).strftime(fmt)
+        other = "".join(rng.choice(digits) if c in digits else c for c in text)
+        assert hook.shape_may_parse(text, fmt) == hook.shape_may_parse(other, fmt), (text, other, fmt)
+        check_pair(other, fmt)
