@@ -58,8 +58,11 @@ bench: install
 # loads the sanitizer runtime through LD_PRELOAD, and PYTHONMALLOC=malloc
 # sends its own allocations through the runtime too. -P -s instead of -I,
 # which would ignore PYTHONMALLOC. The interpreter's own leaks at exit are
-# not ours to judge (detect_leaks=0). Reports go to files, so that one in a
-# child process counts as well; any report fails the run.
+# not ours to judge (detect_leaks=0). Freed memory is filled with garbage
+# (max_free_fill_size), so that a read of it inside the uninstrumented
+# interpreter, through a reference we let go too early, fails loudly too.
+# Reports go to files, so that one in a child process counts as well; any
+# report fails the run.
 SAN_CXX  ?= g++
 SAN_DIR  := build/sanitize
 SAN_BIN  := $(SAN_DIR)/venv/bin
@@ -82,7 +85,7 @@ sanitize: $(SAN_DIR)/.installed
 	rm -rf $(SAN_LOGS) && mkdir -p $(SAN_LOGS)
 	LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -print-file-name=libubsan.so)" \
 	PYTHONMALLOC=malloc \
-	ASAN_OPTIONS=detect_leaks=0:log_path=$(SAN_LOGS)/asan \
+	ASAN_OPTIONS=detect_leaks=0:max_free_fill_size=4096:log_path=$(SAN_LOGS)/asan \
 	UBSAN_OPTIONS=print_stacktrace=1:log_path=$(SAN_LOGS)/ubsan \
 	    $(SAN_BIN)/python -P -s -m pytest -q -p no:cacheprovider; \
 	status=$$?; \

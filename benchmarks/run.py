@@ -26,6 +26,7 @@ if str(HERE) not in sys.path:  # run as a script under -I
 
 import corpus  # noqa: E402
 import plain_models  # noqa: E402
+import finder_bench  # noqa: E402
 import scrub_bench  # noqa: E402
 from timing import Result, calls, expressions, race  # noqa: E402
 
@@ -337,7 +338,7 @@ def main():
     bench_cache_hit(report)
     bench_finder_failures(report)
     bench_corpus(report)
-    __import__("finder_bench").run(report)
+    finder_bench.run(report)
     report.summary()
     elapsed = time.perf_counter() - started
     print(f"\ntotal {elapsed:.0f} s")
