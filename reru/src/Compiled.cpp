@@ -80,7 +80,8 @@ constexpr Pair directive_table[] = {
     {"%y", R"re((?P<year>\d{2}))re"},
     {"%Y", R"re((?P<year>\d{4}))re"},
     {"%z", R"re((?P<timezone>[\+\-](?:\d{4}|\d{2}:?\d{2})))re"},
-    {"%Z", R"re((?P<timezone>(?:[\+\-]\d{2}:[0-9]{2}|[A-Za-z\s]+|[A-Za-z]{2,4}|UTC|[\+\-]\d{2}:?\d{2})))re"},
+    {"%Z",
+     R"re((?P<timezone>(?:[\+\-]\d{2}:[0-9]{2}|[A-Za-z\s]+|[A-Za-z]{2,4}|UTC|[\+\-]\d{2}:?\d{2})))re"},
     {"%q", R"re(\d)re"},
     {"%U", R"re(\d{1,2})re"},
     {"%V", R"re(\d{1,2})re"},
@@ -90,17 +91,21 @@ constexpr Pair directive_table[] = {
 // `regex_patterns`; the two zone alternations follow them.
 constexpr Pair fixed_sources[] = {
     {"timemeridiem", R"re(\s*\b(AM|PM)\b\s*)re"},
-    {"timeonly", R"re((?P<hours>\d{1,2}):(?P<minutes>\d{2})(?::(?P<seconds>\d{2})(?:\.(?P<microseconds>\d+))?)?)re"},
+    {"timeonly",
+     R"re((?P<hours>\d{1,2}):(?P<minutes>\d{2})(?::(?P<seconds>\d{2})(?:\.(?P<microseconds>\d+))?)?)re"},
     {"timezone_offset", R"re((?<!\d)[+-]?(?:\d{1,2}(?::\d{1,2})?|\d{3,4})(?!\d))re"},
     {"iana_timezone_identifier", R"re(\b[A-Za-z_]+/[A-Za-z_]+\b)re"},
-    {"anytime", R"re((?<!\d)(\d{1,2}:\d{2}(?::\d{2})?|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?(?=\s|$))re"},
-    {"timeplus", R"re((\d{1,2}:\d{2}:\d{2}|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?)re"},
+    {"anytime",
+     R"re((?<!\d)(\d{1,2}:\d{2}(?::\d{2})?|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?(?=\s|$))re"},
+    {"timeplus",
+     R"re((\d{1,2}:\d{2}:\d{2}|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?)re"},
     {"establish_time_boundary", R"re((?<!\d)(\d{1,2}:\S.*))re"},
     {"datetime_second", R"re(\d{2}:\d{2}:(\d{2})(?:\.\d+)?)re"},
     {"datetime_minute", R"re(\d{2}:(\d{2})(:\d{2}(?:\.\d+)?)?)re"},
     {"datetime_hour", R"re((\d{1,2}):(\d{2})(:\d{2}(?:\.\d+)?)?)re"},
     {"datetime_microsecond", R"re(\d{2}:\d{2}:\d{2}\.(\d+))re"},
-    {"datetime_timezone", R"re(\b\d{1,2}(:\d{2})?Z\b|[\+\-]\d{2}:?\d{2}|\b[A-Za-z]+/[A-Za-z_]+\b|\bAM\b|\bPM\b)re"},
+    {"datetime_timezone",
+     R"re(\b\d{1,2}(:\d{2})?Z\b|[\+\-]\d{2}:?\d{2}|\b[A-Za-z]+/[A-Za-z_]+\b|\bAM\b|\bPM\b)re"},
 };
 
 // Module attributes bound to the compiled patterns (attribute, key).
@@ -129,22 +134,28 @@ struct Fragment {
 };
 
 Fragment fragment_sources[] = {
-    {"second", reru::Name{"second_regex"}},
-    {"minute", reru::Name{"minute_regex"}},
-    {"hour", reru::Name{"hour_regex"}},
-    {"microsecond", reru::Name{"microsecond_regex"}},
+    {"second", reru::Name{"second_regex"}},   {"minute", reru::Name{"minute_regex"}},
+    {"hour", reru::Name{"hour_regex"}},       {"microsecond", reru::Name{"microsecond_regex"}},
     {"tzinfo", reru::Name{"timezone_regex"}},
 };
 
 constexpr const char* public_names[] = {
-    "datetime_regex",        "timemeridiem_regex",
-    "anytime_regex",         "timezone_regex",
-    "timeboundary_regex",    "second_regex",
-    "minute_regex",          "hour_regex",
-    "microsecond_regex",     "get_time_fragment",
-    "time_only_regex",       "timeplus_regex",
-    "iana_timezone_identifier_regex", "timezone_offset_regex",
-    "timezone_abbreviation_regex",    "full_timezone_name_regex",
+    "datetime_regex",
+    "timemeridiem_regex",
+    "anytime_regex",
+    "timezone_regex",
+    "timeboundary_regex",
+    "second_regex",
+    "minute_regex",
+    "hour_regex",
+    "microsecond_regex",
+    "get_time_fragment",
+    "time_only_regex",
+    "timeplus_regex",
+    "iana_timezone_identifier_regex",
+    "timezone_offset_regex",
+    "timezone_abbreviation_regex",
+    "full_timezone_name_regex",
 };
 
 // ---------------------------------------------------------------------------
@@ -219,8 +230,10 @@ Ref build_directive_patterns() {
 // text.replace(old, new): direct for a str, else through the object's own
 // method (so None fails with the interpreter's AttributeError).
 Ref replace(PyObject* text, PyObject* old, PyObject* replacement) {
-    if (PyUnicode_CheckExact(text)) return Ref::steal(PyUnicode_Replace(text, old, replacement, -1));
-    return Ref::steal(PyObject_CallMethodObjArgs(text, name_replace.get(), old, replacement, nullptr));
+    if (PyUnicode_CheckExact(text))
+        return Ref::steal(PyUnicode_Replace(text, old, replacement, -1));
+    return Ref::steal(
+        PyObject_CallMethodObjArgs(text, name_replace.get(), old, replacement, nullptr));
 }
 
 Ref translate_directives(PyObject* fmt) {
@@ -278,7 +291,8 @@ bool compile_items(PyObject* sources, PyObject* compiled) {
     if (!it) return false;
     while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
         Ref key, source;
-        if (!unpack_pair(item.get(), key, source) || !compile_into(compiled, key.get(), source.get()))
+        if (!unpack_pair(item.get(), key, source) ||
+            !compile_into(compiled, key.get(), source.get()))
             return false;
     }
     return !PyErr_Occurred();
@@ -290,7 +304,7 @@ Ref compile_all() {
     Ref compiled = Ref::steal(PyDict_New());
     if (!compiled) return Ref();
     const bool ok = PyDict_CheckExact(sources.get()) ? compile_dict(sources.get(), compiled.get())
-                                                      : compile_items(sources.get(), compiled.get());
+                                                     : compile_items(sources.get(), compiled.get());
     return ok ? compiled : Ref();
 }
 
@@ -325,7 +339,8 @@ Ref build_fragment_patterns() {
     if (!patterns) return patterns;
     for (Fragment& fragment : fragment_sources) {
         Ref pattern = global(fragment.attribute);
-        if (!pattern || PyDict_SetItemString(patterns.get(), fragment.component, pattern.get()) != 0)
+        if (!pattern ||
+            PyDict_SetItemString(patterns.get(), fragment.component, pattern.get()) != 0)
             return Ref();
     }
     return patterns;
@@ -398,7 +413,7 @@ const reru::FunctionDef datetime_def{"datetime", datetime, "datetime($module, /,
 const reru::FunctionDef compile_regex_patterns_def{"compile_regex_patterns", compile_regex_patterns,
                                                    "compile_regex_patterns($module, /)\n--\n\n"};
 const reru::FunctionDef get_time_fragments_def{"get_time_fragments", get_time_fragments,
-                                              "get_time_fragments($self, /, component)\n--\n\n"};
+                                               "get_time_fragments($self, /, component)\n--\n\n"};
 
 // ---------------------------------------------------------------------------
 // Initialisation steps, in the order the module body runs them
@@ -415,7 +430,8 @@ bool import_zonebook_dict(PyObject* dict) {
     PyObject* name = name_zonebook_dict.get();
     Ref fromlist = Ref::steal(PyTuple_Pack(1, name));
     if (!fromlist) return false;
-    Ref sibling = Ref::steal(PyImport_ImportModuleLevel("zonebook", dict, nullptr, fromlist.get(), 1));
+    Ref sibling =
+        Ref::steal(PyImport_ImportModuleLevel("zonebook", dict, nullptr, fromlist.get(), 1));
     if (!sibling) return false;
     Ref value = Ref::steal(PyObject_GetAttr(sibling.get(), name));
     if (!value && PyErr_ExceptionMatches(PyExc_AttributeError)) {

@@ -31,8 +31,8 @@ constexpr Row rows[] = {
      "Day of the month as a zero-padded decimal number (01 to 31)"},
     {"month", "%-m", "Month as a decimal number without leading zero (1 to 12)", "%m",
      "Month as a zero-padded decimal number (01 to 12)"},
-    {"year", "%-y", "Year without century as a decimal number without leading zero (0 to 99)",
-     "%y", "Year without century as a zero-padded decimal number (00 to 99)"},
+    {"year", "%-y", "Year without century as a decimal number without leading zero (0 to 99)", "%y",
+     "Year without century as a zero-padded decimal number (00 to 99)"},
     {"hour24", "%-H", "Hour (24-hour clock) as a decimal number without leading zero (0 to 23)",
      "%H", "Hour (24-hour clock) as a zero-padded decimal number (00 to 23)"},
     {"hour12", "%-I", "Hour (12-hour clock) as a decimal number without leading zero (1 to 12)",
@@ -50,7 +50,6 @@ PyObject* zero_handling_table = nullptr;
 PyObject* padding_map = nullptr;
 // datetime.datetime, for the check of the `date` parameter.
 PyObject* datetime_class = nullptr;
-
 
 reru::ModuleGuard guard{"PadShaper"};
 
@@ -172,8 +171,7 @@ Ref build_zero_handling_table() {
     if (!table) return table;
     for (const Row& row : rows) {
         Ref entry = table_entry(row);
-        if (!entry || PyDict_SetItemString(table.get(), row.field, entry.get()) != 0)
-            return Ref();
+        if (!entry || PyDict_SetItemString(table.get(), row.field, entry.get()) != 0) return Ref();
     }
     return table;
 }
@@ -194,8 +192,8 @@ PyObject* zero_handling_date_formats(PyObject*, PyObject* const*, Py_ssize_t nar
 
 // "no_leading_zero": the keys of padding_map as a new list; "leading_zero":
 // its values; anything else: padding_map itself.
-PyObject* non_padded_to_zero_padded_specifiers(PyObject*, PyObject* const* args,
-                                               Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* non_padded_to_zero_padded_specifiers(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                               PyObject* kwnames) {
     static const char* const params[] = {"ret_format"};
     static const reru::Signature sig{"non_padded_to_zero_padded_specifiers", params, 1, 0};
     PyObject* ret_format;
@@ -383,8 +381,7 @@ PyObject* classify(const Text& t) {
     return t[0] == '0' && t[1] == '.' && t.n != 2 ? Py_True : Py_False;
 }
 
-PyObject* has_leading_zero(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) {
+PyObject* has_leading_zero(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const reru::Unary sig{"has_leading_zero", "input_str"};
     PyObject* input_str = sig.arg(args, nargs, kwnames);
     if (input_str == nullptr) return nullptr;

@@ -129,8 +129,10 @@ PyObject* answer(const char* data, Py_ssize_t size, bool ascii) {
 
 PyObject* isISOT(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     // The usual call, one ASCII str by position, skips the argument parser.
-    if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0]) && PyUnicode_IS_ASCII(args[0])) {
-        return answer(static_cast<const char*>(PyUnicode_DATA(args[0])), PyUnicode_GET_LENGTH(args[0]), true);
+    if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0]) &&
+        PyUnicode_IS_ASCII(args[0])) {
+        return answer(static_cast<const char*>(PyUnicode_DATA(args[0])),
+                      PyUnicode_GET_LENGTH(args[0]), true);
     }
     static const reru::Unary sig{"isISOT", "date_string"};
     PyObject* value = sig.str_arg(args, nargs, kwnames);

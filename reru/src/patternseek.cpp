@@ -14,8 +14,8 @@
 #include <array>
 #include <bit>
 #include <clocale>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <new>
 #include <span>
@@ -32,10 +32,9 @@ reru::ModuleGuard guard{"patternseek"};
 // tries the formats.
 
 constexpr std::array<const char*, 19> kDateFormats = {
-    "%m/%d/%y", "%B/%d/%Y", "%Y/%B/%d", "%y%m%d",   "%m/%d/%Y",      "%d/%m/%Y",
-    "%y/%m/%d", "%d/%B/%Y", "%Y/%b/%d", "%b/%d/%Y", "%Y/%m/%d",      "%Y%m%d",
-    "%d/%m/%y", "%d/%b/%Y", "%a, %b %d, %Y",        "%A, %B %d, %Y", "%d/%B/%y",
-    "%B %d, %y", "%d %B %y",
+    "%m/%d/%y",      "%B/%d/%Y",      "%Y/%B/%d", "%y%m%d",    "%m/%d/%Y", "%d/%m/%Y", "%y/%m/%d",
+    "%d/%B/%Y",      "%Y/%b/%d",      "%b/%d/%Y", "%Y/%m/%d",  "%Y%m%d",   "%d/%m/%y", "%d/%b/%Y",
+    "%a, %b %d, %Y", "%A, %B %d, %Y", "%d/%B/%y", "%B %d, %y", "%d %B %y",
 };
 
 constexpr std::array<const char*, 33> kTimeFormats = {
@@ -221,7 +220,7 @@ PyObject* entries_to_list(std::span<const char* const> entries) {
     return list.release();
 }
 
-template <std::span<const char* const> DFormats::*Field, const char* Name>
+template <std::span<const char* const> DFormats::* Field, const char* Name>
 PyObject* dformats_accessor(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
     if (!reru::no_params(Name, nargs, kwnames)) return nullptr;
     return entries_to_list(reinterpret_cast<DFormats*>(self)->*Field);
@@ -231,11 +230,11 @@ constexpr char kDates[] = "Dates";
 constexpr char kTimes[] = "Times";
 constexpr char kUnique[] = "Unique";
 const reru::FunctionDef dates_def{kDates, dformats_accessor<&DFormats::date_entries, kDates>,
-                                 "Dates($self, /)\n--\n\n"};
+                                  "Dates($self, /)\n--\n\n"};
 const reru::FunctionDef times_def{kTimes, dformats_accessor<&DFormats::time_entries, kTimes>,
-                                 "Times($self, /)\n--\n\n"};
+                                  "Times($self, /)\n--\n\n"};
 const reru::FunctionDef unique_def{kUnique, dformats_accessor<&DFormats::unique_entries, kUnique>,
-                                  "Unique($self, /)\n--\n\n"};
+                                   "Unique($self, /)\n--\n\n"};
 
 // The catalogue holds nothing but the fixed tables, so a copy is simply a
 // new catalogue of the same class.
@@ -244,7 +243,7 @@ PyObject* dformats_reduce(PyObject* self, PyObject* const*, Py_ssize_t nargs, Py
     return Py_BuildValue("(O())", reinterpret_cast<PyObject*>(Py_TYPE(self)));
 }
 const reru::FunctionDef dformats_reduce_def{"__reduce__", dformats_reduce,
-                                           "__reduce__($self, /)\n--\n\n"};
+                                            "__reduce__($self, /)\n--\n\n"};
 
 PyType_Slot dformats_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(dformats_new)},
@@ -294,7 +293,8 @@ struct ClockText : reru::Chars {
     explicit ClockText(PyObject* s) : reru::Chars(s, shape_check::kPastEnd) {}
     bool digit(Py_ssize_t i) const {
         const Py_UCS4 c = (*this)[i];
-        return c < 0x80 ? shape_check::ascii_digit(c) : c != shape_check::kPastEnd && Py_UNICODE_ISDECIMAL(c);
+        return c < 0x80 ? shape_check::ascii_digit(c)
+                        : c != shape_check::kPastEnd && Py_UNICODE_ISDECIMAL(c);
     }
     // (?=\s|$): white space or the end follows (a final line feed is white space).
     bool ends(Py_ssize_t i) const {
@@ -308,7 +308,8 @@ struct ClockText : reru::Chars {
     }
     bool letter(Py_ssize_t i) const {
         const Py_UCS4 c = (*this)[i];
-        return shape_check::ascii_letter(c) || c == 0x130 || c == 0x131 || c == 0x17F || c == 0x212A;
+        return shape_check::ascii_letter(c) || c == 0x130 || c == 0x131 || c == 0x17F ||
+               c == 0x212A;
     }
 };
 
@@ -352,7 +353,8 @@ bool clock_at(const ClockText& t, Py_ssize_t p) {
     Py_ssize_t run = 1;  // the digits from p (a seventh one fails every alternative)
     while (t.digit(p + run)) ++run;
     if (run == 6 && fraction_then_end(t, p + 6)) return true;
-    if (run > 2 || t[p + run] != ':' || !t.digit(p + run + 1) || !t.digit(p + run + 2)) return false;
+    if (run > 2 || t[p + run] != ':' || !t.digit(p + run + 1) || !t.digit(p + run + 2))
+        return false;
     const Py_ssize_t e = p + run + 3;
     if (fraction_then_end(t, e)) return true;
     return t[e] == ':' && t.digit(e + 1) && t.digit(e + 2) && fraction_then_end(t, e + 3);
@@ -392,7 +394,7 @@ PyObject* get_time_components_impl(PyObject*, PyObject* const* args, Py_ssize_t 
     return PyBool_FromLong(found);
 }
 const reru::FunctionDef get_time_components_def{"get_time_components", get_time_components_impl,
-                                               "get_time_components(datetime_string)\n--\n\n"};
+                                                "get_time_components(datetime_string)\n--\n\n"};
 
 // ---------------------------------------------------------------------------
 // Shape pre-check (shape_check.hpp)
@@ -421,7 +423,7 @@ Finder* as_finder(PyObject* self) { return reinterpret_cast<Finder*>(self); }
 
 // The eight fields in pickling (alphabetical) order, with their types.
 struct FieldInfo {
-    PyObject* Finder::*field;
+    PyObject* Finder::* field;
     PyTypeObject* type;  // NULL: the dFormats class, instances of subclasses allowed
     const char* type_name;
 };
@@ -451,7 +453,13 @@ bool set_field(Finder* self, const FieldInfo& info, PyObject* value) {
 
 // The fields by their position in kStateFields.
 enum class Field : std::size_t {
-    date_formats, formats, old_sep, precomputed_formats, seen_formats, separators, time_formats,
+    date_formats,
+    formats,
+    old_sep,
+    precomputed_formats,
+    seen_formats,
+    separators,
+    time_formats,
     unique_formats,
 };
 
@@ -510,8 +518,8 @@ std::string_view ascii_view(PyObject* s) {
 // variant computation below: insert() answers whether the text was new.
 class TextSet {
 public:
-    static constexpr std::size_t kSlots = 1024;        // at most half full
-    static constexpr std::size_t kArena = 32 * 1024;   // bytes of text
+    static constexpr std::size_t kSlots = 1024;       // at most half full
+    static constexpr std::size_t kArena = 32 * 1024;  // bytes of text
 
     // False when the set is full (the caller then takes the general path).
     bool insert(std::string_view text, bool& added) {
@@ -522,13 +530,15 @@ public:
             if (slot.size == 0) {
                 if (count_ * 2 >= kSlots || used_ + text.size() > kArena) return false;
                 std::memcpy(arena_ + used_, text.data(), text.size());
-                slot = {static_cast<std::uint32_t>(used_), static_cast<std::uint32_t>(text.size() + 1)};
+                slot = {static_cast<std::uint32_t>(used_),
+                        static_cast<std::uint32_t>(text.size() + 1)};
                 used_ += text.size();
                 ++count_;
                 added = true;
                 return true;
             }
-            if (slot.size == text.size() + 1 && std::memcmp(arena_ + slot.offset, text.data(), text.size()) == 0) {
+            if (slot.size == text.size() + 1 &&
+                std::memcmp(arena_ + slot.offset, text.data(), text.size()) == 0) {
                 added = false;
                 return true;
             }
@@ -588,7 +598,8 @@ Ref precompute_ascii(PyObject* combined, PyObject* separators, PyObject* old_sep
                                 sizeof buffer, size) &&
                    seen->insert({buffer, size}, added);
             if (!fits || !added) continue;
-            Ref variant = Ref::steal(PyUnicode_FromStringAndSize(buffer, static_cast<Py_ssize_t>(size)));
+            Ref variant =
+                Ref::steal(PyUnicode_FromStringAndSize(buffer, static_cast<Py_ssize_t>(size)));
             if (!variant || PyList_Append(result.get(), variant.get()) != 0) result.reset();
         }
     }
@@ -613,7 +624,7 @@ struct Pristine {
     PyObject* times[kTimeCount];
     PyObject* unique[kUniqueCount];
     PyObject* separators[kSepCount];
-    PyObject* precomputed;  // a list: the separator variants for old_sep "/"
+    PyObject* precomputed;   // a list: the separator variants for old_sep "/"
     PyObject* accessors[3];  // dFormats.Dates, .Times, .Unique as the module bound them
     // Stage-2 candidates: `date.replace("/", sep)` and `" " + time` as text,
     // and the candidate str objects, made when first needed.
@@ -663,13 +674,16 @@ bool build_pristine(PyObject* dformats_dict) {
     reru::Name* names[] = {&n_Dates, &n_Times, &n_Unique};
     for (int i = 0; i < 3; ++i) {
         PyObject* f = PyDict_GetItemWithError(dformats_dict, names[i]->get());
-        if (f == nullptr) return PyErr_Occurred() ? false : !PyErr_Format(PyExc_SystemError, "no %s", names[i]->text());
+        if (f == nullptr)
+            return PyErr_Occurred() ? false
+                                    : !PyErr_Format(PyExc_SystemError, "no %s", names[i]->text());
         pristine.accessors[i] = Py_NewRef(f);
     }
     for (std::size_t d = 0; d < kDateCount; ++d)
         for (std::size_t s = 0; s < kSepCount; ++s) {
             std::size_t size;
-            replace_into(kDateFormats[d], "/", kSeparators[s], pristine.date_parts[d][s], kPartSize - 1, size);
+            replace_into(kDateFormats[d], "/", kSeparators[s], pristine.date_parts[d][s],
+                         kPartSize - 1, size);
             pristine.date_parts[d][s][size] = '\0';
         }
     for (std::size_t t = 0; t < kTimeCount; ++t) {
@@ -696,10 +710,12 @@ PyObject* candidate_str(std::size_t index) {
 // Whether `list` is an exact list holding the pristine strings (the same
 // objects, or exact str of the same text).
 bool pristine_list(PyObject* list, PyObject* const* items, std::size_t count) {
-    if (!PyList_CheckExact(list) || PyList_GET_SIZE(list) != static_cast<Py_ssize_t>(count)) return false;
+    if (!PyList_CheckExact(list) || PyList_GET_SIZE(list) != static_cast<Py_ssize_t>(count))
+        return false;
     for (std::size_t i = 0; i < count; ++i) {
         PyObject* item = PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i));
-        if (item != items[i] && !(PyUnicode_CheckExact(item) && PyUnicode_Compare(item, items[i]) == 0))
+        if (item != items[i] &&
+            !(PyUnicode_CheckExact(item) && PyUnicode_Compare(item, items[i]) == 0))
             return false;
     }
     return true;
@@ -716,8 +732,11 @@ bool default_sep(PyObject* old_sep) {
 // the real call.
 Ref catalogue_list(PyObject* formats, int which, reru::Name& method) {
     static constexpr std::pair<PyObject* const*, std::size_t> lists[] = {
-        {pristine.dates, kDateCount}, {pristine.times, kTimeCount}, {pristine.unique, kUniqueCount}};
-    if (Py_IS_TYPE(formats, dformats_type) && dformats_type->tp_getattro == PyObject_GenericGetAttr &&
+        {pristine.dates, kDateCount},
+        {pristine.times, kTimeCount},
+        {pristine.unique, kUniqueCount}};
+    if (Py_IS_TYPE(formats, dformats_type) &&
+        dformats_type->tp_getattro == PyObject_GenericGetAttr &&
         _PyType_Lookup(dformats_type, method.get()) == pristine.accessors[which])
         return shared_list(lists[which].first, lists[which].second);
     return Ref::steal(PyObject_CallMethodNoArgs(formats, method.get()));
@@ -726,7 +745,8 @@ Ref catalogue_list(PyObject* formats, int which, reru::Name& method) {
 // The separator variants of the date and stand-alone formats: every entry
 // as it stands, then each of its variants not yet in the list.
 Ref precompute_formats(Finder* self) {
-    if (default_sep(self->old_sep) && pristine_list(self->date_formats, pristine.dates, kDateCount) &&
+    if (default_sep(self->old_sep) &&
+        pristine_list(self->date_formats, pristine.dates, kDateCount) &&
         pristine_list(self->unique_formats, pristine.unique, kUniqueCount) &&
         pristine_list(self->separators, pristine.separators, kSepCount))
         return Ref::steal(PyList_GetSlice(pristine.precomputed, 0, PY_SSIZE_T_MAX));
@@ -778,7 +798,8 @@ bool check_encodable(PyObject* text) {
 // The pre-check knows the genuine strptime only; a replacement class gets
 // every call.
 bool precheck_applies(PyObject* cls, PyObject* fmt) {
-    return cls == reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) && PyUnicode_CheckExact(fmt);
+    return cls == reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) &&
+           PyUnicode_CheckExact(fmt);
 }
 
 // One strptime attempt: 1 when `fmt` parses `text` (the format is then added
@@ -870,12 +891,14 @@ Py_ssize_t verdict_index(PlainList which, Py_ssize_t i, PyObject* fmt) {
     } else {
         return -1;
     }
-    if (fmt != entry && !(PyUnicode_CheckExact(fmt) && PyUnicode_Compare(fmt, entry) == 0)) return -1;
+    if (fmt != entry && !(PyUnicode_CheckExact(fmt) && PyUnicode_Compare(fmt, entry) == 0))
+        return -1;
     return offset + i;
 }
 
 // One stage-3 attempt, through the shortcut where it applies.
-int attempt_plain(Finder* self, PyObject* text, PyObject* fmt, Py_ssize_t index, PlainShortcut& fast) {
+int attempt_plain(Finder* self, PyObject* text, PyObject* fmt, Py_ssize_t index,
+                  PlainShortcut& fast) {
     const int usable = index >= 0 ? fast.check(self) : 0;
     if (usable < 0) return -1;
     if (!usable) {
@@ -883,10 +906,12 @@ int attempt_plain(Finder* self, PyObject* text, PyObject* fmt, Py_ssize_t index,
         return attempt_found(text, fmt);
     }
     if (!fast.may_parse(static_cast<std::size_t>(index)) ||
-        !shape_check::may_parse(shape_check::Concrete(text), shape_check::FormatText(fmt), fast.c_locale()))
+        !shape_check::may_parse(shape_check::Concrete(text), shape_check::FormatText(fmt),
+                                fast.c_locale()))
         return 0;
     fast.python_ran();
-    const int r = call_strptime(reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType), text, fmt);
+    const int r =
+        call_strptime(reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType), text, fmt);
     return r <= 0 ? r : PyObject_IsTrue(fmt);
 }
 
@@ -914,7 +939,8 @@ bool try_list(Finder* self, PyObject* candidates, PyObject* text, Ref* found, Pl
         fast.set_operation(fmt.get());
         if (seen < 0) return false;
         if (seen) continue;
-        const int r = attempt_plain(self, text, fmt.get(), verdict_index(which, i, fmt.get()), fast);
+        const int r =
+            attempt_plain(self, text, fmt.get(), verdict_index(which, i, fmt.get()), fast);
         if (r < 0) return false;
         if (r) {
             *found = fmt;
@@ -930,13 +956,15 @@ bool try_list(Finder* self, PyObject* candidates, PyObject* text, Ref* found, Pl
 
 // The lists are held while they are walked: strptime runs Python code, and
 // another thread may replace a field meanwhile.
-Ref try_formats(Finder* self, Ref candidates, PyObject* text, PlainList which, PlainShortcut& fast) {
+Ref try_formats(Finder* self, Ref candidates, PyObject* text, PlainList which,
+                PlainShortcut& fast) {
     if (!check_encodable(text)) return Ref();
     Ref found;
     if (!try_list(self, candidates.get(), text, &found, which, fast)) return Ref();
     if (found) return found;
     Ref precomputed = Ref::borrow(self->precomputed_formats);
-    if (!try_list(self, precomputed.get(), text, &found, PlainList::precomputed, fast)) return Ref();
+    if (!try_list(self, precomputed.get(), text, &found, PlainList::precomputed, fast))
+        return Ref();
     return found ? found : Ref::borrow(Py_None);
 }
 
@@ -1031,8 +1059,8 @@ int reject_unbuilt(Finder* self, PyObject* text, PyObject* date_format, PyObject
         if (!PyUnicode_CheckExact(s)) return 0;
     Ref candidate = combine(self, date_format, sep, time_format);
     if (!candidate) return -1;
-    return shape_check::may_parse(shape_check::Concrete(text), shape_check::FormatText(candidate.get()),
-                                  c_locale)
+    return shape_check::may_parse(shape_check::Concrete(text),
+                                  shape_check::FormatText(candidate.get()), c_locale)
                ? 0
                : 1;
 }
@@ -1068,7 +1096,8 @@ using shape_check::Positions;
 
 // The time formats (bit t) whose " " + time tail can follow a date part
 // that ends at `ends`.
-std::uint64_t time_verdicts(const shape_check::ShapeView& view, const Positions& ends, bool c_locale) {
+std::uint64_t time_verdicts(const shape_check::ShapeView& view, const Positions& ends,
+                            bool c_locale) {
     Positions a(view.n), b(view.n);
     if (!a.valid() || !b.valid()) return ~std::uint64_t{0};  // unchecked: all may parse
     std::uint64_t bits = 0;
@@ -1094,7 +1123,8 @@ public:
             PyMem_Free(known_[k].ends);
         }
     }
-    std::uint64_t verdicts(const shape_check::ShapeView& view, const Positions& ends, bool c_locale) {
+    std::uint64_t verdicts(const shape_check::ShapeView& view, const Positions& ends,
+                           bool c_locale) {
         for (std::size_t k = 0; k < count_; ++k)
             if (*known_[k].ends == ends) return known_[k].times;
         const std::uint64_t times = time_verdicts(view, ends, c_locale);
@@ -1121,14 +1151,14 @@ private:
 };
 
 // The time formats that can follow date part (d, s), through the shape view.
-std::uint64_t date_part_verdicts(const shape_check::ShapeView& view, const char* part, bool c_locale,
-                                 KnownEnds& known) {
+std::uint64_t date_part_verdicts(const shape_check::ShapeView& view, const char* part,
+                                 bool c_locale, KnownEnds& known) {
     Positions a(view.n), b(view.n);
     if (!a.valid() || !b.valid()) return ~std::uint64_t{0};
     Positions *reach = &a, *spare = &b;
     reach->add(0);
-    if (!shape_check::advance(view, {part, static_cast<Py_ssize_t>(std::strlen(part))}, c_locale, reach,
-                              spare) ||
+    if (!shape_check::advance(view, {part, static_cast<Py_ssize_t>(std::strlen(part))}, c_locale,
+                              reach, spare) ||
         reach->empty())
         return 0;
     return known.verdicts(view, *reach, c_locale);
@@ -1157,7 +1187,8 @@ Ref shape_survivors(PyObject* text, bool c_locale) {
         for (std::size_t t = 0; t < kTimeCount; ++t)
             for (std::size_t s = 0; s < kSepCount; ++s)
                 if (verdicts[d][s] >> t & 1) {
-                    const auto index = static_cast<std::uint16_t>((d * kTimeCount + t) * kSepCount + s);
+                    const auto index =
+                        static_cast<std::uint16_t>((d * kTimeCount + t) * kSepCount + s);
                     std::memcpy(p, &index, 2);
                     p += 2;
                 }
@@ -1170,12 +1201,14 @@ Ref shape_survivors(PyObject* text, bool c_locale) {
 Ref shape_verdicts(PyObject* text, bool c_locale) {
     const shape_check::ShapeView view(text);
     const Py_ssize_t count = PyList_GET_SIZE(pristine.precomputed);
-    Ref out = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(kDateCount) + count));
+    Ref out =
+        Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(kDateCount) + count));
     if (!out) return out;
     char* p = PyBytes_AS_STRING(out.get());
     for (PyObject* entry : pristine.dates)
         *p++ = shape_check::may_parse(view, shape_check::FormatText(entry), c_locale);
-    for (PyObject* entry : std::span(PySequence_Fast_ITEMS(pristine.precomputed), static_cast<std::size_t>(count)))
+    for (PyObject* entry :
+         std::span(PySequence_Fast_ITEMS(pristine.precomputed), static_cast<std::size_t>(count)))
         *p++ = shape_check::may_parse(view, shape_check::FormatText(entry), c_locale);
     return out;
 }
@@ -1191,7 +1224,8 @@ Ref memo_entry(Memo which, PyObject* text, bool c_locale) {
     Ref memo = Ref::borrow(pristine.memo[static_cast<int>(which)]);
     if (PyObject* found = PyDict_GetItemWithError(memo.get(), key.get())) return Ref::borrow(found);
     if (PyErr_Occurred()) return Ref();
-    Ref value = which == Memo::survivors ? shape_survivors(text, c_locale) : shape_verdicts(text, c_locale);
+    Ref value =
+        which == Memo::survivors ? shape_survivors(text, c_locale) : shape_verdicts(text, c_locale);
     if (!value) return value;
     const Py_ssize_t size = PyUnicode_GET_LENGTH(key.get());
     if (PyDict_GET_SIZE(pristine.memo[0]) + PyDict_GET_SIZE(pristine.memo[1]) >= kMemoEntries ||
@@ -1207,9 +1241,12 @@ Ref memo_entry(Memo which, PyObject* text, bool c_locale) {
 
 int PlainShortcut::check(Finder* self) {
     switch (state_) {
-        case Verified::usable: return 1;
-        case Verified::unusable: return 0;
-        case Verified::no: break;
+        case Verified::usable:
+            return 1;
+        case Verified::unusable:
+            return 0;
+        case Verified::no:
+            break;
     }
     state_ = Verified::unusable;
     if (!check_encodable(text_)) return -1;
@@ -1222,7 +1259,8 @@ int PlainShortcut::check(Finder* self) {
         Py_ssize_t pos = 0;
         PyObject* key;
         Py_hash_t hash;
-        while (pure_ && _PySet_NextEntry(self->seen_formats, &pos, &key, &hash)) pure_ = PyUnicode_CheckExact(key);
+        while (pure_ && _PySet_NextEntry(self->seen_formats, &pos, &key, &hash))
+            pure_ = PyUnicode_CheckExact(key);
     }
     if (!verdicts_ || verdicts_locale_ != c_locale_) {
         verdicts_ = memo_entry(Memo::verdicts, text_, c_locale_);
@@ -1275,7 +1313,9 @@ struct Walk {
             level = 1;
         }
     }
-    std::size_t flat() const { return static_cast<std::size_t>((d * kTimeCount + t) * kSepCount + s); }
+    std::size_t flat() const {
+        return static_cast<std::size_t>((d * kTimeCount + t) * kSepCount + s);
+    }
     // Moves forward to a candidate of the pristine catalogue, reading the
     // fields where the loops would have read them (nothing can have changed
     // them since, and they are pristine).
@@ -1310,9 +1350,12 @@ public:
     // comes, -1 on error (raised where the candidate itself would raise).
     int check(const Walk& w) {
         switch (state_) {
-            case Verified::usable: return 1;
-            case Verified::unusable: return 0;
-            case Verified::no: break;
+            case Verified::usable:
+                return 1;
+            case Verified::unusable:
+                return 0;
+            case Verified::no:
+                break;
         }
         state_ = Verified::unusable;
         if (!check_encodable(text_)) return -1;
@@ -1367,7 +1410,8 @@ int try_survivor(PyObject* text, PyObject* candidate, Shortcut& fast) {
     if (!shape_check::may_parse(shape_check::Concrete(text), shape_check::FormatText(candidate),
                                 fast.c_locale()))
         return 0;
-    const int r = call_strptime(reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType), text, candidate);
+    const int r =
+        call_strptime(reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType), text, candidate);
     fast.python_ran();
     return r;
 }
@@ -1377,8 +1421,8 @@ int try_survivor(PyObject* text, PyObject* candidate, Shortcut& fast) {
 int try_stepped(Walk& w, PyObject* text, Shortcut& fast, Ref* found) {
     Ref date_format = w.date_format, time_format = w.time_format;
     Ref sep = Ref::borrow(PyList_GET_ITEM(w.seps.get(), w.s));
-    const int rejected = reject_unbuilt(w.self, text, date_format.get(), sep.get(), time_format.get(),
-                                        fast.c_locale());
+    const int rejected = reject_unbuilt(w.self, text, date_format.get(), sep.get(),
+                                        time_format.get(), fast.c_locale());
     if (rejected) return rejected < 0 ? -1 : 0;
     fast.python_ran();
     Ref candidate = combine(w.self, date_format.get(), sep.get(), time_format.get());
@@ -1423,8 +1467,9 @@ Ref search_with_time(Finder* self, PyObject* text) {
 // Stage 3: date formats, then the precomputed list, skipping known failures.
 Ref search_without_time(Finder* self, PyObject* text) {
     PlainShortcut fast(text);
-    for (PyObject* Finder::*field : {&Finder::date_formats, &Finder::unique_formats}) {
-        const PlainList which = field == &Finder::date_formats ? PlainList::dates : PlainList::other;
+    for (PyObject* Finder::* field : {&Finder::date_formats, &Finder::unique_formats}) {
+        const PlainList which =
+            field == &Finder::date_formats ? PlainList::dates : PlainList::other;
         Ref found = try_formats(self, Ref::borrow(self->*field), text, which, fast);
         if (!found) return Ref();
         const int ok = PyObject_IsTrue(found.get());
@@ -1449,8 +1494,7 @@ PyObject* search_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (timed < 0) return nullptr;
     return (timed ? search_with_time(finder, text) : search_without_time(finder, text)).release();
 }
-const reru::FunctionDef search_def{"search", search_impl,
-                                  "search($self, /, date_string)\n--\n\n"};
+const reru::FunctionDef search_def{"search", search_impl, "search($self, /, date_string)\n--\n\n"};
 
 PyObject* clear_cache_impl(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
     if (!reru::no_args("clear_cache", nargs, kwnames)) return nullptr;
@@ -1481,7 +1525,8 @@ int finder_init(PyObject* obj, PyObject* args, PyObject* kwds) {
         // Read at each use and held: the call can run Python code that
         // replaces the field.
         Ref current = Ref::borrow(self->formats);
-        if (!set_field(self, lists[i].first, catalogue_list(current.get(), i, *lists[i].second))) return -1;
+        if (!set_field(self, lists[i].first, catalogue_list(current.get(), i, *lists[i].second)))
+            return -1;
     }
     if (!set_field(self, Field::separators, shared_list(pristine.separators, kSepCount))) return -1;
     if (!set_field(self, Field::old_sep, Ref::borrow(old_sep))) return -1;
@@ -1530,7 +1575,7 @@ PyObject* finder_reduce(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyOb
     return Py_BuildValue("(O(OlO))", restore.get(), type, kChecksum, state.get());
 }
 const reru::FunctionDef finder_reduce_def{"__reduce__", finder_reduce,
-                                         "__reduce__($self, /)\n--\n\n"};
+                                          "__reduce__($self, /)\n--\n\n"};
 
 // Assigns the eight fields from a state tuple and merges a ninth item, a
 // non-empty dictionary, into the instance dictionary.
@@ -1552,7 +1597,8 @@ bool apply_state(PyObject* self, PyObject* state) {
     return update && Ref::steal(PyObject_CallOneArg(update.get(), PyTuple_GET_ITEM(state, 8)));
 }
 
-PyObject* finder_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* finder_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
     static const reru::Unary sig{"__setstate__", "state"};
     PyObject* state = sig.arg(args, nargs, kwnames);
     if (state == nullptr) return nullptr;
@@ -1565,7 +1611,7 @@ PyObject* finder_setstate(PyObject* self, PyObject* const* args, Py_ssize_t narg
     Py_RETURN_NONE;
 }
 const reru::FunctionDef finder_setstate_def{"__setstate__", finder_setstate,
-                                           "__setstate__($self, /, state)\n--\n\n"};
+                                            "__setstate__($self, /, state)\n--\n\n"};
 
 PyObject* restore_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const char* const params[] = {"type", "checksum", "state"};
@@ -1617,18 +1663,16 @@ PyType_Slot finder_slots[] = {
 };
 
 PyType_Spec finder_spec = {
-    "chronvale.reru.pyd.zududized.patternseek.DateFormatFinder",
-    sizeof(Finder),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
-    finder_slots,
+    "chronvale.reru.pyd.zududized.patternseek.DateFormatFinder",   sizeof(Finder), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, finder_slots,
 };
 
 // ---------------------------------------------------------------------------
 // Module body
 
 bool set_class_attr(const char* name, Ref value) {
-    if (!value || PyObject_SetAttrString(reinterpret_cast<PyObject*>(finder_type), name, value.get()) != 0)
+    if (!value ||
+        PyObject_SetAttrString(reinterpret_cast<PyObject*>(finder_type), name, value.get()) != 0)
         return false;
     return true;
 }

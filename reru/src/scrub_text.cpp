@@ -105,7 +105,7 @@ struct Block {
     unsigned ws;     // the six white-space bytes
     unsigned space;  // the space alone
     unsigned nul;
-    Words mapped;    // as little-endian words
+    Words mapped;  // as little-endian words
 };
 
 SCRUB_TEXT_INLINE Block classify(SignedBytes v) {
@@ -335,14 +335,15 @@ const reru::Unary scrubtext_sig{"scrubtext", "input_string"};
 
 PyObject* scrubtext(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     // The usual call, one str by position, skips the argument parser.
-    if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0])) return scrub_str(args[0]);
+    if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0]))
+        return scrub_str(args[0]);
     PyObject* value = scrubtext_sig.arg(args, nargs, kwnames);
     if (value == nullptr) return nullptr;
     return PyUnicode_CheckExact(value) ? scrub_str(value) : scrub_encoded(value);
 }
 
 const reru::FunctionDef scrubtext_def{"scrubtext", scrubtext,
-                                       "scrubtext($module, /, input_string)\n--\n\n"};
+                                      "scrubtext($module, /, input_string)\n--\n\n"};
 
 reru::ModuleGuard guard{"scrub_text"};
 

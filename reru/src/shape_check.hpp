@@ -31,8 +31,8 @@
 
 #include <bit>
 #include <clocale>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace shape_check {
@@ -191,14 +191,18 @@ private:
 // regular-expression syntax they use: literal characters, ASCII classes
 // [xy] and [x-y], and \d (any decimal digit).
 constexpr const char* kAltD[] = {"3[0-1]", "[1-2]\\d", "0[1-9]", "[1-9]", " [1-9]", nullptr};
-constexpr const char* kAltF[] = {"[0-9]", "[0-9][0-9]", "[0-9][0-9][0-9]", "[0-9][0-9][0-9][0-9]",
-                                 "[0-9][0-9][0-9][0-9][0-9]", "[0-9][0-9][0-9][0-9][0-9][0-9]",
+constexpr const char* kAltF[] = {"[0-9]",
+                                 "[0-9][0-9]",
+                                 "[0-9][0-9][0-9]",
+                                 "[0-9][0-9][0-9][0-9]",
+                                 "[0-9][0-9][0-9][0-9][0-9]",
+                                 "[0-9][0-9][0-9][0-9][0-9][0-9]",
                                  nullptr};
 constexpr const char* kAltH[] = {"2[0-3]", "[0-1]\\d", "\\d", nullptr};
 constexpr const char* kAltI[] = {"1[0-2]", "0[1-9]", "[1-9]", nullptr};
 constexpr const char* kAltY[] = {"\\d\\d\\d\\d", nullptr};
-constexpr const char* kAltJ[] = {"36[0-6]", "3[0-5]\\d", "[1-2]\\d\\d", "0[1-9]\\d",
-                                 "00[1-9]", "[1-9]\\d", "0[1-9]", "[1-9]", nullptr};
+constexpr const char* kAltJ[] = {"36[0-6]",  "3[0-5]\\d", "[1-2]\\d\\d", "0[1-9]\\d", "00[1-9]",
+                                 "[1-9]\\d", "0[1-9]",    "[1-9]",       nullptr};
 constexpr const char* kAltM[] = {"1[0-2]", "0[1-9]", "[1-9]", nullptr};
 constexpr const char* kAltMinute[] = {"[0-5]\\d", "\\d", nullptr};
 constexpr const char* kAltS[] = {"6[0-1]", "[0-5]\\d", "\\d", nullptr};
@@ -211,29 +215,55 @@ constexpr const char* kAltPercent[] = {"%", nullptr};
 
 inline const char* const* numeric_alternatives(Py_UCS4 directive) {
     switch (directive) {
-        case 'd': return kAltD;
-        case 'f': return kAltF;
-        case 'H': return kAltH;
-        case 'I': return kAltI;
-        case 'G': case 'Y': return kAltY;
-        case 'j': return kAltJ;
-        case 'm': return kAltM;
-        case 'M': return kAltMinute;
-        case 'S': return kAltS;
-        case 'U': case 'W': return kAltU;
-        case 'w': return kAltW;
-        case 'u': return kAltWeekdayIso;
-        case 'V': return kAltV;
-        case 'y': return kAltShortYear;
-        case '%': return kAltPercent;
-        default: return nullptr;
+        case 'd':
+            return kAltD;
+        case 'f':
+            return kAltF;
+        case 'H':
+            return kAltH;
+        case 'I':
+            return kAltI;
+        case 'G':
+        case 'Y':
+            return kAltY;
+        case 'j':
+            return kAltJ;
+        case 'm':
+            return kAltM;
+        case 'M':
+            return kAltMinute;
+        case 'S':
+            return kAltS;
+        case 'U':
+        case 'W':
+            return kAltU;
+        case 'w':
+            return kAltW;
+        case 'u':
+            return kAltWeekdayIso;
+        case 'V':
+            return kAltV;
+        case 'y':
+            return kAltShortYear;
+        case '%':
+            return kAltPercent;
+        default:
+            return nullptr;
     }
 }
 
 // Directives whose text depends on the locale or the time zone.
 inline bool locale_directive(Py_UCS4 directive) {
     switch (directive) {
-        case 'a': case 'A': case 'b': case 'B': case 'p': case 'Z': case 'c': case 'x': case 'X':
+        case 'a':
+        case 'A':
+        case 'b':
+        case 'B':
+        case 'p':
+        case 'Z':
+        case 'c':
+        case 'x':
+        case 'X':
             return true;
         default:
             return false;
@@ -244,24 +274,30 @@ inline bool locale_directive(Py_UCS4 directive) {
 // while LC_TIME is the C locale, which is where the interpreter leaves it
 // unless a program sets another. In any other locale these directives
 // accept anything.
-constexpr const char* kFullWeekdays[] = {"monday", "tuesday", "wednesday", "thursday",
-                                         "friday", "saturday", "sunday", nullptr};
+constexpr const char* kFullWeekdays[] = {"monday", "tuesday",  "wednesday", "thursday",
+                                         "friday", "saturday", "sunday",    nullptr};
 constexpr const char* kShortWeekdays[] = {"mon", "tue", "wed", "thu", "fri", "sat", "sun", nullptr};
-constexpr const char* kFullMonths[] = {"january", "february", "march",     "april",
-                                       "may",     "june",     "july",      "august",
-                                       "september", "october", "november", "december", nullptr};
-constexpr const char* kShortMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                        "jul", "aug", "sep", "oct", "nov", "dec", nullptr};
+constexpr const char* kFullMonths[] = {"january",  "february", "march",  "april",     "may",
+                                       "june",     "july",     "august", "september", "october",
+                                       "november", "december", nullptr};
+constexpr const char* kShortMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",  "jul",
+                                        "aug", "sep", "oct", "nov", "dec", nullptr};
 constexpr const char* kAmPm[] = {"am", "pm", nullptr};
 
 inline const char* const* c_locale_names(Py_UCS4 directive) {
     switch (directive) {
-        case 'A': return kFullWeekdays;
-        case 'a': return kShortWeekdays;
-        case 'B': return kFullMonths;
-        case 'b': return kShortMonths;
-        case 'p': return kAmPm;
-        default: return nullptr;
+        case 'A':
+            return kFullWeekdays;
+        case 'a':
+            return kShortWeekdays;
+        case 'B':
+            return kFullMonths;
+        case 'b':
+            return kShortMonths;
+        case 'p':
+            return kAmPm;
+        default:
+            return nullptr;
     }
 }
 
@@ -269,7 +305,8 @@ inline const char* const* c_locale_names(Py_UCS4 directive) {
 // accept the names above only.
 inline bool time_locale_is_c() {
     const char* current = std::setlocale(LC_TIME, nullptr);
-    return current != nullptr && (std::strcmp(current, "C") == 0 || std::strcmp(current, "POSIX") == 0);
+    return current != nullptr &&
+           (std::strcmp(current, "C") == 0 || std::strcmp(current, "POSIX") == 0);
 }
 
 // End of one alternative matched at `pos`, or -1.
@@ -281,7 +318,8 @@ Py_ssize_t match_alternative(const View& t, Py_ssize_t pos, const char* alt) {
             alt += 2;
         } else if (alt[0] == '[') {  // [x-y] or [xy]
             const bool range = alt[2] == '-';
-            const bool ok = range ? t.in(pos, alt[1], alt[3]) : t.is(pos, alt[1]) || t.is(pos, alt[2]);
+            const bool ok =
+                range ? t.in(pos, alt[1], alt[3]) : t.is(pos, alt[1]) || t.is(pos, alt[2]);
             if (!ok) return -1;
             alt += range ? 5 : 4;
         } else {
@@ -399,7 +437,8 @@ inline bool repeats_a_group(FormatText fmt) {
         if (i + 1 >= fmt.n) return false;  // stray %
         const Py_UCS4 d = fmt[++i];
         if (d == '%') continue;
-        if (d >= 0x80 || !(numeric_alternatives(d) || locale_directive(d) || d == 'z')) return false;
+        if (d >= 0x80 || !(numeric_alternatives(d) || locale_directive(d) || d == 'z'))
+            return false;
         const std::uint64_t bit = std::uint64_t{1} << (d & 63);
         repeated = repeated || (used[d >> 6] & bit);
         used[d >> 6] |= bit;

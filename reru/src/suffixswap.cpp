@@ -40,7 +40,8 @@ PyObject* replaced(PyObject* value, const reru::Utf8Text& text) {
 
 PyObject* replaceZ(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     // The usual call, one ASCII str by position, skips the argument parser.
-    if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0]) && PyUnicode_IS_ASCII(args[0])) {
+    if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0]) &&
+        PyUnicode_IS_ASCII(args[0])) {
         PyObject* s = args[0];
         return replaced(s, reru::until_nul(static_cast<const char*>(PyUnicode_DATA(s)),
                                            PyUnicode_GET_LENGTH(s), true));
@@ -54,7 +55,7 @@ PyObject* replaceZ(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 }
 
 const reru::FunctionDef replaceZ_def{"replaceZ", replaceZ,
-                                      "replaceZ($module, /, datetime_string)\n--\n\n"};
+                                     "replaceZ($module, /, datetime_string)\n--\n\n"};
 
 reru::ModuleGuard guard{"suffixswap"};
 

@@ -281,8 +281,8 @@ reru::Name key_dst{"dst"};
 // The text of a field, up to its NUL, as a str.
 template <std::size_t N>
 reru::Ref field_text(const char (&field)[N]) {
-    return reru::Ref::steal(PyUnicode_DecodeUTF8(field, static_cast<Py_ssize_t>(strnlen(field, N)),
-                                                 "strict"));
+    return reru::Ref::steal(
+        PyUnicode_DecodeUTF8(field, static_cast<Py_ssize_t>(strnlen(field, N)), "strict"));
 }
 
 template <std::size_t N>
@@ -296,8 +296,8 @@ reru::Ref row_dict(const zone_entry& row) {
     reru::Ref dict = reru::Ref::steal(PyDict_New());
     if (dict && put_field(dict.get(), key_full_name, row.full_name) &&
         put_field(dict.get(), key_region, row.region) &&
-        put_field(dict.get(), key_offset, row.offset) && put_field(dict.get(), key_type, row.type) &&
-        put_field(dict.get(), key_dst, row.dst))
+        put_field(dict.get(), key_offset, row.offset) &&
+        put_field(dict.get(), key_type, row.type) && put_field(dict.get(), key_dst, row.dst))
         return dict;
     return reru::Ref();
 }
@@ -321,7 +321,7 @@ PyObject* get_zonebook(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* 
 }
 
 const reru::FunctionDef get_zonebook_def{"get_zonebook", get_zonebook,
-                                          "get_zonebook($module, /)\n--\n\n"};
+                                         "get_zonebook($module, /)\n--\n\n"};
 
 }  // namespace
 

@@ -39,7 +39,8 @@ PyObject* strings(const char* const* table) {
 }
 
 Py_UCS4 directive_of(PyObject* arg) {
-    if (PyUnicode_CheckExact(arg) && PyUnicode_GET_LENGTH(arg) == 1) return PyUnicode_READ_CHAR(arg, 0);
+    if (PyUnicode_CheckExact(arg) && PyUnicode_GET_LENGTH(arg) == 1)
+        return PyUnicode_READ_CHAR(arg, 0);
     PyErr_SetString(PyExc_TypeError, "expected one character");
     return 0;
 }
@@ -59,8 +60,9 @@ PyObject* names(PyObject*, PyObject* arg) {
 PyMethodDef methods[] = {
     {"may_parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(may_parse)),
      METH_FASTCALL, nullptr},
-    {"shape_may_parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(shape_may_parse)),
-     METH_FASTCALL, nullptr},
+    {"shape_may_parse",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(shape_may_parse)), METH_FASTCALL,
+     nullptr},
     {"alternatives", alternatives, METH_O, nullptr},
     {"names", names, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},

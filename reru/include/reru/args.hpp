@@ -15,8 +15,8 @@ namespace reru {
 // given by position or by keyword; the first `required` of them must be
 // given, the rest are optional (NULL in the output when absent).
 struct Signature {
-    const char* name;                 // function name used in messages
-    const char* const* params;        // parameter names, `count` of them
+    const char* name;           // function name used in messages
+    const char* const* params;  // parameter names, `count` of them
     Py_ssize_t count;
     Py_ssize_t required;
 };
@@ -33,8 +33,7 @@ inline void raise_arg_count(const Signature& sig, Py_ssize_t found) {
         bound = "at most";
     }
     if (exact) bound = "exactly";
-    PyErr_Format(PyExc_TypeError,
-                 "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
                  sig.name, bound, expected, expected == 1 ? "" : "s", found);
 }
 
@@ -66,13 +65,13 @@ inline void raise_bad_keyword(const Signature& sig, Py_ssize_t nargs, PyObject* 
         Py_ssize_t j = 0;
         while (j < sig.count && !name_is(key, sig.params[j])) ++j;
         if (j == sig.count) {
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
-                         sig.name, key);
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", sig.name,
+                         key);
             return;
         }
         if (j < nargs) {
-            PyErr_Format(PyExc_TypeError,
-                         "%s() got multiple values for keyword argument '%U'", sig.name, key);
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
+                         sig.name, key);
             return;
         }
     }
@@ -83,8 +82,8 @@ inline void raise_bad_keyword(const Signature& sig, Py_ssize_t nargs, PyObject* 
 // Parses vectorcall arguments into `out[0 .. sig.count)` (borrowed
 // references; NULL for an optional parameter not given). Returns false with
 // a TypeError set when the call does not fit the signature.
-inline bool parse(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames, PyObject** out) {
+inline bool parse(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                  PyObject** out) {
     if (nargs > sig.count) {
         raise_arg_count(sig, nargs);
         return false;
@@ -133,8 +132,8 @@ inline bool parse_tuple(const Signature& sig, PyObject* args, PyObject* kwds, Py
     Ref kwnames = Ref::steal(PyTuple_New(nkw));
     if (!kwnames) return false;
     PyObject* local[8];
-    PyObject** flat = nargs + nkw <= 8 ? local
-                                       : PyMem_New(PyObject*, static_cast<size_t>(nargs + nkw));
+    PyObject** flat =
+        nargs + nkw <= 8 ? local : PyMem_New(PyObject*, static_cast<size_t>(nargs + nkw));
     if (flat == nullptr) {
         PyErr_NoMemory();
         return false;
@@ -197,8 +196,7 @@ inline bool check_str_arg(PyObject* value, const char* param, NoneOk none = None
 // Typed fields and variables: exactly `type` or None.
 inline bool check_field(PyObject* value, PyTypeObject* type, const char* type_name) {
     if (value == Py_None || Py_IS_TYPE(value, type)) return true;
-    PyErr_Format(PyExc_TypeError, "Expected %.42s, got %.200s", type_name,
-                 Py_TYPE(value)->tp_name);
+    PyErr_Format(PyExc_TypeError, "Expected %.42s, got %.200s", type_name, Py_TYPE(value)->tp_name);
     return false;
 }
 

@@ -20,7 +20,9 @@ inline Ref global(PyObject* module_dict, PyObject* name) {
     return Ref::borrow(v);
 }
 
-inline Ref global(PyObject* module_dict, const Name& name) { return global(module_dict, name.get()); }
+inline Ref global(PyObject* module_dict, const Name& name) {
+    return global(module_dict, name.get());
+}
 
 // getattr(obj, name) with an interned name.
 inline Ref attr(PyObject* obj, const Name& name) {

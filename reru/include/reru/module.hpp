@@ -122,19 +122,19 @@ inline bool set_all(PyObject* module, std::initializer_list<const char*> names) 
 
 }  // namespace reru
 
-#define RERU_MODULE(NAME, GUARD, BODY)                                                   \
-    static PyObject* NAME##_create(PyObject* spec, PyModuleDef*) {                        \
-        return reru::module_create(GUARD, spec);                                         \
-    }                                                                                     \
+#define RERU_MODULE(NAME, GUARD, BODY)                                                          \
+    static PyObject* NAME##_create(PyObject* spec, PyModuleDef*) {                              \
+        return reru::module_create(GUARD, spec);                                                \
+    }                                                                                           \
     static int NAME##_exec(PyObject* module) { return reru::module_exec(GUARD, module, BODY); } \
-    static void NAME##_free(void* module) { reru::module_free(GUARD, module); }          \
-    static PyModuleDef_Slot NAME##_slots[] = {                                            \
-        {Py_mod_create, reinterpret_cast<void*>(NAME##_create)},                          \
-        {Py_mod_exec, reinterpret_cast<void*>(NAME##_exec)},                              \
-        {0, nullptr},                                                                     \
-    };                                                                                    \
-    static PyModuleDef NAME##_def = {                                                     \
-        PyModuleDef_HEAD_INIT, #NAME, nullptr, 0, nullptr, NAME##_slots,                  \
-        nullptr, nullptr, NAME##_free,                                                    \
-    };                                                                                    \
+    static void NAME##_free(void* module) { reru::module_free(GUARD, module); }                 \
+    static PyModuleDef_Slot NAME##_slots[] = {                                                  \
+        {Py_mod_create, reinterpret_cast<void*>(NAME##_create)},                                \
+        {Py_mod_exec, reinterpret_cast<void*>(NAME##_exec)},                                    \
+        {0, nullptr},                                                                           \
+    };                                                                                          \
+    static PyModuleDef NAME##_def = {                                                           \
+        PyModuleDef_HEAD_INIT, #NAME,   nullptr, 0,           nullptr,                          \
+        NAME##_slots,          nullptr, nullptr, NAME##_free,                                   \
+    };                                                                                          \
     PyMODINIT_FUNC PyInit_##NAME(void) { return PyModuleDef_Init(&NAME##_def); }

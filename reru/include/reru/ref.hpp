@@ -78,7 +78,8 @@ public:
     // Interns every Name of this extension module. False with the error set.
     static bool intern_all() noexcept {
         for (Name* name = head(); name != nullptr; name = name->next_) {
-            if (name->obj_ == nullptr && (name->obj_ = PyUnicode_InternFromString(name->text_)) == nullptr)
+            if (name->obj_ == nullptr &&
+                (name->obj_ = PyUnicode_InternFromString(name->text_)) == nullptr)
                 return false;
         }
         return true;

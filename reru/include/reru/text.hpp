@@ -95,7 +95,8 @@ inline bool str_arg_utf8(PyObject* value, Utf8Text& out) {
 inline PyObject* str_from_utf8(const char* data, Py_ssize_t size, bool ascii) {
     if (!ascii) return PyUnicode_DecodeUTF8(data, size, "strict");
     PyObject* s = PyUnicode_New(size, 127);
-    if (s != nullptr && size > 0) std::memcpy(PyUnicode_1BYTE_DATA(s), data, static_cast<size_t>(size));
+    if (s != nullptr && size > 0)
+        std::memcpy(PyUnicode_1BYTE_DATA(s), data, static_cast<size_t>(size));
     return s;
 }
 
