@@ -232,23 +232,12 @@ def test_translator_errors(fmt, error, message):
 # -- cRegexps ----------------------------------------------------------------
 
 def test_fragments_are_the_catalogue_patterns():
+    # (so what they find is what test_search_results shows for those patterns)
     for component, attribute in FRAGMENTS:
         assert Compiled.get_time_fragment(component) is getattr(Compiled, attribute)
         assert Compiled.cRegexps().get_time_fragments(component=component) is getattr(Compiled, attribute)
     for component in ("timezone", "datetime_hour", "", None, "HOUR", TEXT):
         assert Compiled.get_time_fragment(component) is None
-
-
-@pytest.mark.parametrize("component, found, groups", [
-    ("hour", "12:30:45.123", ("12", "30", ":45.123")),
-    ("minute", "12:30:45.123", ("30", ":45.123")),
-    ("second", "12:30:45.123", ("45",)),
-    ("microsecond", "12:30:45.123", ("123",)),
-    ("tzinfo", "PM", (None,)),
-])
-def test_fragments_search(component, found, groups):
-    match = Compiled.get_time_fragment(component).search(TEXT)
-    assert (match.group(0), match.groups()) == (found, groups)
 
 
 def test_instances_take_the_attributes_bound_when_created(monkeypatch):
