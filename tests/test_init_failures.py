@@ -124,6 +124,11 @@ CASES = [
     out_of_memory({PAD: 112, COMPILED: 50}, LIGHT_COMPILED),
     out_of_memory({COMPILED: 173}, LIGHT_COMPILED),
     out_of_memory({COMPILED: 270}, LIGHT_COMPILED),
+    pytest.param(*out_of_memory({COMPILED: 200}, LIGHT_COMPILED), marks=pytest.mark.xfail(strict=True, reason=(
+        "creating the class cRegexps: when one allocation inside it fails, the interpreter's "
+        "type creation (3.12.1) returns NULL without an exception, and the import then raises "
+        "SystemError 'failed without setting an exception'; the toolkit should raise "
+        "MemoryError there (the same holds for the function type made on first use)"))),
     # initialisations that succeed: Compiled imports the zone table itself, or takes whatever
     # mapping the table module holds
     ("def check(m):\n    return m.zonebook_dict is sys.modules['" + ZONEBOOK + "'].zonebook_dict",

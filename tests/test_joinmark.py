@@ -1,3 +1,4 @@
+import itertools
 import re
 
 import pytest
@@ -104,6 +105,12 @@ def near(template):
 @pytest.mark.parametrize("template", TEMPLATES)
 def test_every_one_byte_change_of_a_shape_matches_the_model(template):
     assert mismatches(near(template)) == []
+
+
+def test_every_short_text_matches_the_model():
+    # Shorter than any layout: the probe must answer False without reading past the text.
+    texts = ["".join(chars) for n in range(5) for chars in itertools.product("0T-:.Zé😀\0", repeat=n)]
+    assert mismatches(texts) == []
 
 
 def basic_fields(base, start, width, alphabet=" +-019\t"):
