@@ -233,7 +233,10 @@ def test_non_text_is_classified_by_its_str():
 
 class Pairs(dict):
     """A padding map whose items() yields what it was given."""
-    def __init__(self, items): super().__init__(); self.given = items
+    def __init__(self, items):
+        super().__init__()
+        self.given = items
+
     def items(self): return self.given
 
 
