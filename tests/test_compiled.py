@@ -61,6 +61,11 @@ def test_pattern_sources_and_flags():
         assert pattern.pattern == source and pattern.flags & re.IGNORECASE
     for attribute, key in ATTRIBUTES:
         assert getattr(Compiled, attribute) is Compiled.compiled_patterns[key], attribute
+    fresh = Compiled.compile_regex_patterns()
+    assert fresh is not Compiled.compiled_patterns
+    assert [(k, p.pattern, p.flags) for k, p in fresh.items()] == [
+        (k, p.pattern, p.flags) for k, p in Compiled.compiled_patterns.items()]
+    assert Compiled.hour_regex is Compiled.compiled_patterns["datetime_hour"]
 
 
 @pytest.mark.parametrize("key, text, found, groups", [
@@ -88,16 +93,6 @@ def test_pattern_sources_and_flags():
 def test_search_results(key, text, found, groups):
     match = Compiled.compiled_patterns[key].search(text)
     assert (match and match.group(0), match and match.groups()) == (found, groups)
-
-
-def test_compile_regex_patterns_builds_a_new_dictionary():
-    fresh = Compiled.compile_regex_patterns()
-    assert fresh is not Compiled.compiled_patterns
-    assert list(fresh) == list(Compiled.compiled_patterns)
-    for key, pattern in fresh.items():
-        assert pattern.pattern == Compiled.regex_patterns[key]
-        assert pattern.flags & re.IGNORECASE
-    assert Compiled.hour_regex is Compiled.compiled_patterns["datetime_hour"]
 
 
 class Items:
@@ -242,7 +237,9 @@ def test_fragments_are_the_catalogue_patterns():
 
 def test_instances_take_the_attributes_bound_when_created(monkeypatch):
     original = Compiled.hour_regex
+    monkeypatch.setattr(Compiled, "compiled_patterns", {})  # read at initialisation only
     earlier = Compiled.cRegexps(1, 2, key="x")
+    assert earlier.get_time_fragments("hour") is original
     replacement = re.compile("x")
     monkeypatch.setattr(Compiled, "hour_regex", replacement)
     assert Compiled.cRegexps().get_time_fragments("hour") is replacement

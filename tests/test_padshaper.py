@@ -122,6 +122,11 @@ def test_damaged_table_fails_the_rewrite(tables, change, error, text):
         ps.replace_non_padded_with_padded("%-d")
 
 
+class Stamp(DT):
+    def strftime(self, fmt):
+        return {"%d": "07 x", "%Y": None, "%m": 3}.get(fmt, fmt)
+
+
 # -- rewriting and formatting, against plain Python --------------------------------
 
 def rewrite_model(fmt):
@@ -141,6 +146,9 @@ def format_model(date, fmt):
 
 
 def test_every_short_format_is_rewritten_as_the_model_does():
+    for fmt, expected in [("%-d/%-m/%Y", "%d/%m/%Y"), ("%-I:%-M:%-S %p", "%I:%M:%S %p"),
+                          ("%Y-%m-%d", "%Y-%m-%d"), ("", ""), ("%-j", "%-j"), ("%%-y", "%%y")]:
+        assert ps.replace_non_padded_with_padded(fmt) == rewrite_model(fmt) == expected
     formats = words("%-dmHIS y", 4)
     assert [f for f in formats if ps.replace_non_padded_with_padded(f) != rewrite_model(f)] == []
     assert [f for f in formats if ps.replace_non_padded_with_padded(input_format=f) != rewrite_model(f)] == []
@@ -168,27 +176,12 @@ def test_every_short_format_formats_as_the_model_does():
     ((2024, 1, 7), "%%-d", "%d"),
     ((2024, 1, 7), "", ""),
     ((2024, 1, 7, 3), "%-I %p é0%-S", "3 AM é000"),
+    # a subclass's own strftime is used, and a None it gives comes back as it is
+    (Stamp(2024, 1, 7), "%-d", "7 x"), (Stamp(2024, 1, 7), "%Y", None), (Stamp(2024, 1, 7), "%H", "%H"),
 ])
 def test_date_format_leading_zero(when, fmt, expected):
-    assert ps.date_format_leading_zero(date=DT(*when), format_string=fmt) == expected
-
-
-@pytest.mark.parametrize("fmt, expected", [
-    ("%-d/%-m/%Y", "%d/%m/%Y"), ("%-I:%-M:%-S %p", "%I:%M:%S %p"),
-    ("%Y-%m-%d", "%Y-%m-%d"), ("", ""), ("%-j", "%-j"), ("%%-y", "%%y"),
-])
-def test_replace_non_padded_with_padded(fmt, expected):
-    assert ps.replace_non_padded_with_padded(fmt) == expected
-
-
-class Stamp(DT):
-    def strftime(self, fmt):
-        return {"%d": "07 x", "%Y": None, "%m": 3}.get(fmt, fmt)
-
-
-@pytest.mark.parametrize("fmt, expected", [("%-d", "7 x"), ("%Y", None), ("%H", "%H")])
-def test_subclass_strftime_is_used(fmt, expected):
-    assert ps.date_format_leading_zero(Stamp(2024, 1, 7), fmt) == expected
+    date = when if isinstance(when, DT) else DT(*when)
+    assert ps.date_format_leading_zero(date=date, format_string=fmt) == expected
 
 
 # -- has_leading_zero ----------------------------------------------------------
