@@ -1,8 +1,9 @@
+import itertools
 import re
 
 import pytest
-from hypothesis import given, settings, strategies as st
 
+from chronvale.reru.pyd.zududized import joinmark
 from chronvale.reru.pyd.zududized.joinmark import isISOT
 
 
@@ -35,6 +36,17 @@ def model(text):
     return bool(m) and valid(*(int(g or 0) for g in m.groups()))
 
 
+def mismatches(texts):
+    """The texts on which the probe, by position (the fast path for ASCII) or by keyword (the
+    general path), disagrees with the model."""
+    wrong = []
+    for text in texts:
+        expected = model(text)
+        if isISOT(text) is not expected or isISOT(date_string=text) is not expected:
+            wrong.append(text)
+    return wrong
+
+
 ACCEPTED = [
     # basic layout, its optional fraction and zone, and the atoi leniencies
     "20240115T123045", "20240115T123045Z", "20240115T123045+0100", "20240115T123045-0500",
@@ -62,14 +74,73 @@ REJECTED = [
 ]
 
 
-@pytest.mark.parametrize("text", ACCEPTED)
-def test_accepted_shapes(text):
-    assert isISOT(text) is True and isISOT(date_string=text) is True and model(text) is True
+@pytest.mark.parametrize("text, expected", [(t, True) for t in ACCEPTED] + [(t, False) for t in REJECTED])
+def test_documented_shapes(text, expected):
+    assert isISOT(text) is expected and isISOT(date_string=text) is expected
+    assert model(text) is expected
 
 
-@pytest.mark.parametrize("text", REJECTED)
-def test_rejected_shapes(text):
-    assert isISOT(text) is False and model(text) is False
+# Every shape of both layouts; around each, every interesting byte put at, in and over every
+# position, and every truncation: the lengths 15, 16, 19, 20, the zone positions and the
+# reads at and past the end are all reached from here.
+TEMPLATES = [
+    "20240115T123045", "20240115T123045Z", "20240115T123045+0100", "20240115T123045.123",
+    "20240115T123045.123Z", "20240115T123045.123-0100", "2024-01-15T12:30", "2024-01-15T12:30Z",
+    "2024-01-15T12:30+01:00", "2024-01-15T12:30:45", "2024-01-15T12:30:45.5",
+    "2024-01-15T12:30:45.123Z", "2024-01-15T12:30:45-05:00", "2024-01-15T12:30:45.",
+    "2024011512T3045Z",  # a "T" where the extended layout has it, and basic-looking fields
+]
+BYTES = "0129T-:.Z+ \t\0é😀"
+
+
+def near(template):
+    for i in range(len(template) + 1):
+        yield template[:i]
+        yield template[:i] + template[i + 1:]
+        for c in BYTES:
+            yield template[:i] + c + template[i + 1:]
+            yield template[:i] + c + template[i:]
+
+
+@pytest.mark.parametrize("template", TEMPLATES)
+def test_every_one_byte_change_of_a_shape_matches_the_model(template):
+    assert mismatches(near(template)) == []
+
+
+def test_every_short_text_matches_the_model():
+    # Shorter than any layout: the probe must answer False without reading past the text.
+    texts = ["".join(chars) for n in range(5) for chars in itertools.product("0T-:.Zé😀\0", repeat=n)]
+    assert mismatches(texts) == []
+
+
+def basic_fields(base, start, width, alphabet=" +-019\t"):
+    """Every string of `width` characters over `alphabet` in the basic field at `start`."""
+    texts = [""]
+    for _ in range(width):
+        texts = [t + c for t in texts for c in alphabet]
+    return [base[:start] + t + base[start + width:] for t in texts]
+
+
+@pytest.mark.parametrize("base", ["20240131T235959", "00000229T000000Z"])
+def test_basic_fields_are_read_as_atoi_reads_them(base):
+    texts = [t for start, width in ((0, 4), (4, 2), (6, 2), (9, 2), (11, 2), (13, 2))
+             for t in basic_fields(base, start, width)]
+    assert mismatches(texts) == []
+
+
+YEARS = (0, 4, 100, 400, 1900, 2000, 2023, 2024, 9999)
+
+
+def test_calendar_and_clock_limits_in_both_layouts():
+    dates = [(y, m, d) for y in YEARS for m in range(0, 14) for d in (0, 1, 28, 29, 30, 31, 32)]
+    times = [(h, m, s) for h in (0, 23, 24, 99) for m in (0, 59, 60) for s in (0, 59, 60, 99)]
+    texts = [f"{y:04}{mo:02}{d:02}T120000" for y, mo, d in dates]
+    texts += [f"{y:04}-{mo:02}-{d:02}T12:00" for y, mo, d in dates]
+    texts += [f"20240115T{h:02}{m:02}{s:02}" for h, m, s in times]
+    texts += [f"2024-01-15T{h:02}:{m:02}:{s:02}" for h, m, s in times]
+    texts += [f"2024-01-15T{h:02}:{m:02}" for h, m, _ in times]
+    assert mismatches(texts) == []
+    assert sum(map(isISOT, texts)) == sum(model(t) for t in texts) > 400
 
 
 @pytest.mark.parametrize("call, error, message", [
@@ -91,26 +162,7 @@ def test_argument_errors(call, error, message):
     assert str(info.value) == message
 
 
-BYTES = "0123456789TZ-:.+ \t\0é😀x"
-
-
-@st.composite
-def near_iso(draw):
-    """A valid shape of either layout, then a few bytes replaced, added or removed."""
-    chars = list(draw(st.sampled_from(ACCEPTED)))
-    for _ in range(draw(st.integers(0, 3))):
-        i = draw(st.integers(0, len(chars)))
-        what = draw(st.sampled_from("rid"))
-        if what == "i" or i == len(chars):
-            chars.insert(i, draw(st.sampled_from(BYTES)))
-        elif what == "r":
-            chars[i] = draw(st.sampled_from(BYTES))
-        else:
-            del chars[i]
-    return "".join(chars)
-
-
-@settings(max_examples=400)
-@given(near_iso() | st.text(st.sampled_from(BYTES), max_size=30))
-def test_matches_the_model(text):
-    assert isISOT(text) is model(text)
+def test_module_surface():
+    assert joinmark.__all__ == ["isISOT"] and joinmark.__doc__ is None
+    assert (isISOT.__name__, isISOT.__module__, isISOT.__doc__) == (
+        "isISOT", "chronvale.reru.pyd.zududized.joinmark", None)
