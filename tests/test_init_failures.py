@@ -127,12 +127,9 @@ CASES = [
     out_of_memory({PAD: 160}),
     out_of_memory({COMPILED: 60}, LIGHT_COMPILED),
     out_of_memory({COMPILED: 280}, LIGHT_COMPILED),
-    pytest.param(*out_of_memory({COMPILED: 211}, LIGHT_COMPILED), marks=pytest.mark.xfail(strict=True, reason=(
-        "creating the class cRegexps (allocation 211 of the body as it stands): when one "
-        "allocation inside it fails, the interpreter's "
-        "type creation (3.12.1) returns NULL without an exception, and the import then raises "
-        "SystemError 'failed without setting an exception'; the toolkit should raise "
-        "MemoryError there (the same holds for the function type made on first use)"))),
+    # one allocation inside the creation of the class cRegexps: the interpreter's type
+    # creation returns NULL without an exception there, and the toolkit raises MemoryError
+    out_of_memory({COMPILED: 211}, LIGHT_COMPILED),
     # initialisations that succeed: Compiled imports the zone table itself, or takes whatever
     # mapping the table module holds
     ("def check(m):\n    return m.zonebook_dict is sys.modules['" + ZONEBOOK + "'].zonebook_dict",
