@@ -26,7 +26,7 @@ DATES = [
     datetime.datetime(2024, 2, 29, 14, 30, 15, 123456),
     datetime.datetime(2021, 7, 14, 0, 0, 0),
 ]
-ZONES = [datetime.timezone.utc, datetime.timezone(datetime.timedelta(hours=5, minutes=30)),
+ZONES = [datetime.UTC, datetime.timezone(datetime.timedelta(hours=5, minutes=30)),
          datetime.timezone(datetime.timedelta(hours=-8))]
 
 DATE_LAYOUTS = [

@@ -25,8 +25,8 @@ if str(HERE) not in sys.path:  # run as a script under -I
     sys.path.insert(0, str(HERE))
 
 import corpus  # noqa: E402
-import plain_models  # noqa: E402
 import finder_bench  # noqa: E402
+import plain_models  # noqa: E402
 import scrub_bench  # noqa: E402
 from timing import Result, calls, expressions, race  # noqa: E402
 

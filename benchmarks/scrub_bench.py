@@ -61,10 +61,10 @@ def run(report):
         if fn is None:
             report.missing(title)
             continue
-        result = race([calls("native scrubtext", lambda: fn(text)),
-                       calls('" ".join(s.split())', lambda: " ".join(text.split())),
+        result = race([calls("native scrubtext", lambda text=text: fn(text)),
+                       calls('" ".join(s.split())', lambda text=text: " ".join(text.split())),
                        calls("s.strip()", text.strip),
-                       calls("plain model scrubtext", lambda: plain_models.scrubtext(text))],
+                       calls("plain model scrubtext", lambda text=text: plain_models.scrubtext(text))],
                       rounds=5, min_batch=0.05, max_n=200)
         entry = report.case(title, result)
         speed = nbytes / result.times["native scrubtext"] / 1e9

@@ -45,7 +45,7 @@ SPACES = [" ", "  ", "\t", " \t ", "\n", "\u3000", "\xa0", "\u2009"]
 LOOKALIKES = {"s": "\u017f", "k": "\u212a", "i": "\u0131", "I": "\u0130"}
 SUFFIXES = ["Z", "z", "+05:30", "-0800", "+0000", " UTC", " GMT", " +01:00", ".5", " PM"]
 INSERTS = list("0123456789:/-., ZTaP+") + ["\u0661", "\uff15", "\x00"]
-ZONES = [None, None, datetime.timezone.utc, datetime.timezone(datetime.timedelta(hours=5, minutes=30)),
+ZONES = [None, None, datetime.UTC, datetime.timezone(datetime.timedelta(hours=5, minutes=30)),
          datetime.timezone(-datetime.timedelta(hours=8))]
 
 # --- mutations of a rendered date string ---------------------------------------------

@@ -1,6 +1,5 @@
 import importlib
 import importlib.util
-
 import subprocess
 import sys
 

@@ -1,7 +1,7 @@
 import copy
-import itertools
 import datetime
 import gc
+import itertools
 import pickle
 import random
 import subprocess

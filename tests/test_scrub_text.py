@@ -3,7 +3,8 @@ import random
 import re
 
 import pytest
-from hypothesis import given, strategies as st
+from hypothesis import given
+from hypothesis import strategies as st
 
 from chronvale.reru.pyd import scrub_text
 from chronvale.reru.pyd.scrub_text import scrubtext

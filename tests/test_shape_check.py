@@ -6,6 +6,7 @@ expression does; its tables are strptime's own; and its shape view (every
 ASCII digit read as any digit) is never stricter than the concrete view and
 depends only on the shape of the text.
 """
+import _strptime
 import datetime
 import itertools
 import locale
@@ -14,8 +15,6 @@ import random
 import re
 
 import pytest
-
-import _strptime
 
 from chronvale.reru.pyd.zududized.patternseek import dFormats
 
@@ -110,7 +109,7 @@ def test_never_rejects_what_strptime_accepts_on_rendered_texts():
     the text, variants of it and texts widened past every size of the
     position set must not be rejected unless strptime rejects them too."""
     rng = random.Random(5)
-    start = datetime.datetime(1900, 1, 1, tzinfo=datetime.timezone.utc)
+    start = datetime.datetime(1900, 1, 1, tzinfo=datetime.UTC)
     for fmt in COMBINED[::3] + SINGLE + ODD_FORMATS:
         moment = start + datetime.timedelta(seconds=rng.randrange(6_000_000_000),
                                             microseconds=rng.randrange(10**6))
