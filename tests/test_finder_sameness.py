@@ -501,6 +501,21 @@ def test_pickled_finders_and_copied_lists():
         assert_same_search(native, model, text)
 
 
+@pytest.mark.parametrize("name, index, entry", [
+    ("date_formats", 4, "%d/%m/%Y"), ("time_formats", 2, "%I:%M"), ("separators", 0, "."),
+    ("unique_formats", 6, "%d %B %Y"), ("precomputed_formats", 0, "%d %B %Y")])
+def test_copied_list_with_one_entry_changed(name, index, entry):
+    """A list as long as the catalogue's but with one other entry is not the catalogue's."""
+    clear_both()
+    native, model = DateFormatFinder(), PlainFinder()
+    for finder in (native, model):
+        changed = list(field(finder, name))
+        changed[index] = entry
+        replace_field(finder, name, changed)
+    for text in ["01/05/2023 10:30", "01.05.2023 10:30", "01/05/2023", "5 January 2023"]:
+        assert_same_search(native, model, text)
+
+
 @pytest.mark.parametrize("accessor, extra", [
     ("Dates", ["%d.%m.%Y %H:%M"]), ("Times", ["%d.%m.%Y %H:%M"]), ("Unique", ["%d.%m.%Y %H:%M"]),
     ("Unique", [f"%d/%m/{i}" for i in range(600)]),            # past the variant set's slots
