@@ -501,6 +501,18 @@ def test_pickled_finders_and_copied_lists():
         assert_same_search(native, model, text)
 
 
+def test_candidates_around_the_candidate_buffer_size():
+    """Changed lists whose candidates are built around the size of the
+    candidate buffer (512 bytes), one byte at a time."""
+    clear_both()
+    native, model = DateFormatFinder(), PlainFinder()
+    for finder in (native, model):
+        replace_field(finder, "date_formats", ["%m/%d/%Y"])
+        replace_field(finder, "separators", ["/"])
+        replace_field(finder, "time_formats", ["%H:%M" + "x" * k for k in range(490, 510)] + ["%H:%M"])
+    assert_same_search(native, model, "01/05/2023 10:30")
+
+
 @pytest.mark.parametrize("name, index, entry", [
     ("date_formats", 4, "%d/%m/%Y"), ("time_formats", 2, "%I:%M"), ("separators", 0, "."),
     ("unique_formats", 6, "%d %B %Y"), ("precomputed_formats", 0, "%d %B %Y")])
