@@ -1278,6 +1278,8 @@ int PlainShortcut::check(Finder* self) {
 // start, time_formats is read at each date format and separators at each
 // time format, as a Python for-loop over the attribute would.
 struct Walk {
+    explicit Walk(Finder* finder) : self(finder) {}
+
     Finder* self;
     Ref dates, times, seps;
     Ref date_format, time_format;  // the loop variables
@@ -1402,7 +1404,7 @@ private:
     std::size_t next_ = 0;
     int survivors_locale_ = -1;  // the locale flag the survivors were found for
     Verified state_ = Verified::no;
-    bool c_locale_;
+    bool c_locale_ = true;
 };
 
 // A memo survivor: the concrete pre-check, then strptime. 1 found, 0 not, -1 error.
@@ -1434,7 +1436,7 @@ int try_stepped(Walk& w, PyObject* text, Shortcut& fast, Ref* found) {
 
 // Stage 2: every date format × time format × separator, in that order.
 Ref search_with_time(Finder* self, PyObject* text) {
-    Walk w{self};
+    Walk w(self);
     w.dates = Ref::borrow(self->date_formats);
     if (!require_list(w.dates.get())) return Ref();
     Shortcut fast(text);

@@ -68,7 +68,17 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "shape_check_hook", nullptr, 0, methods};
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "shape_check_hook",
+    nullptr,
+    0,
+    methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
 
 }  // namespace
 
