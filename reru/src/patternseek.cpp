@@ -839,6 +839,46 @@ int attempt_found(PyObject* text, PyObject* fmt) {
     return PyObject_IsTrue(fmt);
 }
 
+// Whether the conditions of a shortcut were checked since Python code last
+// ran, and what they gave.
+enum class Verified { no, usable, unusable };
+
+// What both shortcuts re-establish after Python code ran: the text is
+// encodable, `py_datetime` is the genuine class, and the time locale.
+class Verification {
+public:
+    void python_ran() { state_ = Verified::no; }
+    bool c_locale() const { return c_locale_; }
+
+protected:
+    explicit Verification(PyObject* text) : text_(text) {}
+
+    // 1 or 0 while the last verification holds (usable or not); else 2
+    // when `py_datetime` is the genuine class and the caller checks the
+    // rest, 0 when it is not, -1 on error (raised where the attempt itself
+    // would raise).
+    int begin() {
+        switch (state_) {
+            case Verified::usable:
+                return 1;
+            case Verified::unusable:
+                return 0;
+            case Verified::no:
+                break;
+        }
+        state_ = Verified::unusable;
+        if (!check_encodable(text_)) return -1;
+        Ref cls = reru::global(guard.dict, n_py_datetime);
+        if (!cls) return -1;
+        c_locale_ = shape_check::time_locale_is_c();
+        return cls.get() == reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) ? 2 : 0;
+    }
+
+    PyObject* text_;
+    Verified state_ = Verified::no;
+    bool c_locale_ = true;
+};
+
 // Stage 3's shortcut: while py_datetime is the genuine datetime, an entry
 // of the date formats or of the precomputed list that is the pristine
 // catalogue's entry at that position takes the shape memo's verdict, and
@@ -846,33 +886,25 @@ int attempt_found(PyObject* text, PyObject* fmt) {
 // itself. What is verified holds until Python code runs: a strptime call,
 // or a set operation on seen_formats unless the set and the candidate are
 // exact str (then hashing and comparing run no Python code).
-// Whether the conditions of a shortcut were checked since Python code last
-// ran, and what they gave.
-enum class Verified { no, usable, unusable };
-
-class PlainShortcut {
+class PlainShortcut : public Verification {
 public:
-    explicit PlainShortcut(PyObject* text) : text_(text) {}
+    explicit PlainShortcut(PyObject* text) : Verification(text) {}
 
     // 1 when the shortcut applies to the next attempt, 0 when not, -1 on
     // error (raised where the attempt itself would raise).
     int check(Finder* self);
-    void python_ran() { state_ = Verified::no; }
     // After a set operation with `fmt`.
     void set_operation(PyObject* fmt) {
         if (state_ != Verified::no && !(pure_ && PyUnicode_CheckExact(fmt))) state_ = Verified::no;
     }
-    bool c_locale() const { return c_locale_; }
     bool may_parse(std::size_t index) const {
         return PyBytes_AS_STRING(verdicts_.get())[index] != 0;
     }
 
 private:
-    PyObject* text_;
     Ref verdicts_;
     int verdicts_locale_ = -1;  // the locale flag the verdicts were made for
-    Verified state_ = Verified::no;
-    bool c_locale_, pure_;
+    bool pure_ = false;
 };
 
 // Which pristine list a stage-3 list is compared with.
@@ -1240,20 +1272,8 @@ Ref memo_entry(Memo which, PyObject* text, bool c_locale) {
 }
 
 int PlainShortcut::check(Finder* self) {
-    switch (state_) {
-        case Verified::usable:
-            return 1;
-        case Verified::unusable:
-            return 0;
-        case Verified::no:
-            break;
-    }
-    state_ = Verified::unusable;
-    if (!check_encodable(text_)) return -1;
-    Ref cls = reru::global(guard.dict, n_py_datetime);
-    if (!cls) return -1;
-    c_locale_ = shape_check::time_locale_is_c();
-    if (cls.get() != reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType)) return 0;
+    const int started = begin();
+    if (started != 2) return started;
     pure_ = PySet_CheckExact(self->seen_formats);
     if (pure_) {
         Py_ssize_t pos = 0;
@@ -1344,30 +1364,17 @@ struct Walk {
 // when Python code runs, so the conditions are checked again after every
 // such call: py_datetime is the genuine datetime, and the fields and the
 // held lists are the pristine catalogue with the default old_sep.
-class Shortcut {
+class Shortcut : public Verification {
 public:
-    explicit Shortcut(PyObject* text) : text_(text) {}
+    explicit Shortcut(PyObject* text) : Verification(text) {}
 
     // 1 when the walk may jump now, 0 when it must take the candidate as it
     // comes, -1 on error (raised where the candidate itself would raise).
     int check(const Walk& w) {
-        switch (state_) {
-            case Verified::usable:
-                return 1;
-            case Verified::unusable:
-                return 0;
-            case Verified::no:
-                break;
-        }
-        state_ = Verified::unusable;
-        if (!check_encodable(text_)) return -1;
-        Ref cls = reru::global(guard.dict, n_py_datetime);
-        if (!cls) return -1;
-        c_locale_ = shape_check::time_locale_is_c();
+        const int started = begin();
+        if (started != 2) return started;
         Finder* self = w.self;
-        if (cls.get() != reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) ||
-            !default_sep(self->old_sep))
-            return 0;
+        if (!default_sep(self->old_sep)) return 0;
         for (PyObject* list : {self->date_formats, w.dates.get()})
             if (!pristine_list(list, pristine.dates, kDateCount)) return 0;
         for (PyObject* list : {self->time_formats, w.times.get()})
@@ -1383,8 +1390,6 @@ public:
         state_ = Verified::usable;
         return 1;
     }
-    void python_ran() { state_ = Verified::no; }
-    bool c_locale() const { return c_locale_; }
 
     // The first survivor at or after `flat`, or kCandidateCount.
     std::size_t next_at(std::size_t flat) {
@@ -1399,12 +1404,9 @@ public:
     }
 
 private:
-    PyObject* text_;
     Ref survivors_;
     std::size_t next_ = 0;
     int survivors_locale_ = -1;  // the locale flag the survivors were found for
-    Verified state_ = Verified::no;
-    bool c_locale_ = true;
 };
 
 // A memo survivor: the concrete pre-check, then strptime. 1 found, 0 not, -1 error.
