@@ -1,30 +1,42 @@
-// Test hook: the finder's shape pre-check (reru/src/shape_check.hpp) made
-// callable from Python, so that the tests can check it directly. Built only
-// with -DCHRONVALE_TEST_HOOKS=ON.
-#include "../../reru/src/shape_check.hpp"
+// Test hook: the finder's shape pre-check (reru/src/patternseek/shape_check.hpp)
+// made callable from Python, so that the tests can check it directly. Built
+// only with -DCHRONVALE_TEST_HOOKS=ON.
+#include "../../reru/src/patternseek/shape_check.hpp"
 
 namespace {
 
-bool two_str(PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs == 2 && PyUnicode_CheckExact(args[0]) && PyUnicode_CheckExact(args[1])) return true;
-    PyErr_SetString(PyExc_TypeError, "expected (text: str, fmt: str)");
+// (text: str, fmt: str[, words: int]): `words` runs the text through sets of
+// at least that many words.
+bool parse_args(PyObject* const* args, Py_ssize_t nargs, Py_ssize_t& words) {
+    words = 1;
+    if ((nargs == 2 || nargs == 3) && PyUnicode_CheckExact(args[0]) &&
+        PyUnicode_CheckExact(args[1])) {
+        if (nargs == 3 && (words = PyLong_AsSsize_t(args[2])) < 1) {
+            if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "words must be positive");
+            return false;
+        }
+        return true;
+    }
+    PyErr_SetString(PyExc_TypeError, "expected (text: str, fmt: str[, words: int])");
     return false;
 }
 
-// may_parse(text, fmt): the concrete check in the current LC_TIME locale.
-PyObject* may_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    if (!two_str(args, nargs)) return nullptr;
-    return PyBool_FromLong(shape_check::may_parse(shape_check::Concrete(args[0]),
-                                                  shape_check::FormatText(args[1]),
+PyObject* check(PyObject* const* args, Py_ssize_t nargs, bool shape) {
+    Py_ssize_t words;
+    if (!parse_args(args, nargs, words)) return nullptr;
+    shape_check::Text text(args[0], shape, words);
+    return PyBool_FromLong(shape_check::may_parse(text, shape_check::FormatText(args[1]),
                                                   shape_check::time_locale_is_c()));
 }
 
-// shape_may_parse(text, fmt): the same through the shape view.
+// may_parse(text, fmt[, words]): the concrete check in the current LC_TIME locale.
+PyObject* may_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return check(args, nargs, false);
+}
+
+// shape_may_parse(text, fmt[, words]): the same through the shape view.
 PyObject* shape_may_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    if (!two_str(args, nargs)) return nullptr;
-    return PyBool_FromLong(shape_check::may_parse(shape_check::ShapeView(args[0]),
-                                                  shape_check::FormatText(args[1]),
-                                                  shape_check::time_locale_is_c()));
+    return check(args, nargs, true);
 }
 
 PyObject* strings(const char* const* table) {
@@ -69,14 +81,7 @@ PyMethodDef methods[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "shape_check_hook",
-    nullptr,
-    0,
-    methods,
-    nullptr,
-    nullptr,
-    nullptr,
+    PyModuleDef_HEAD_INIT, "shape_check_hook", nullptr, 0, methods, nullptr, nullptr, nullptr,
     nullptr,
 };
 

@@ -1,0 +1,205 @@
+// The format catalogue: the date, time and stand-alone formats in the order
+// in which the finder tries them, the separators of the date formats, and
+// the stage-2 candidates they make, as compile-time tables.
+//
+// The verdict layer works out, once per text shape, which candidates of
+// this catalogue strptime certainly refuses; the assumptions it makes about
+// the catalogue are checked here, by the compiler.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace catalogue {
+
+constexpr std::array<std::string_view, 19> kDates = {
+    "%m/%d/%y",      "%B/%d/%Y",      "%Y/%B/%d", "%y%m%d",    "%m/%d/%Y", "%d/%m/%Y", "%y/%m/%d",
+    "%d/%B/%Y",      "%Y/%b/%d",      "%b/%d/%Y", "%Y/%m/%d",  "%Y%m%d",   "%d/%m/%y", "%d/%b/%Y",
+    "%a, %b %d, %Y", "%A, %B %d, %Y", "%d/%B/%y", "%B %d, %y", "%d %B %y",
+};
+
+constexpr std::array<std::string_view, 33> kTimes = {
+    "%H",
+    "%I",
+    "%H:%M",
+    "%H:%M:%S",
+    "%H:%M:%S:%f",
+    "%H:%M %p",
+    "%H:%M:%S %p",
+    "%H:%M:%S:%f %p",
+    "%I:%M",
+    "%I:%M %p",
+    "%I:%M:%S",
+    "%I:%M:%S %p",
+    "%I:%M:%S:%f",
+    "%I:%M:%S:%f %p",
+    "%H:%M:%S %z",
+    "%H:%M:%S %Z",
+    "%I:%M %p %z",
+    "%I:%M %p %Z",
+    "%H:%M:%S:%f %z",
+    "%H:%M:%S:%f %Z",
+    "%I:%M:%S %p %z",
+    "%I:%M:%S %p %Z",
+    "%H %p",
+    "%I %p",
+    "%H:%M:%S:%f %p %z",
+    "%H:%M:%S:%f %p %Z",
+    "%I:%M:%S:%f %p %z",
+    "%I:%M:%S:%f %p %Z",
+    "%H%M%S",
+    "%H:%M:%S%z",
+    "%H:%M:%SZ",
+    "%H:%M:%S.%f",
+    "%H:%M:%S.%f%z",
+};
+
+constexpr std::array<std::string_view, 55> kUnique = {
+    "%A the %dth of %B, %Y",
+    "%A",
+    "%a",
+    "%A, %d %B %Y",
+    "%Y, %b %d",
+    "%B %d",
+    "%B %d, %Y",
+    "%b %d, %Y",
+    "%b",
+    "%B",
+    "%B, %Y",
+    "%b. %d, %Y",
+    "%d %B",
+    "%d %B, %Y",
+    "%d of %B, %Y",
+    "%d-%b-%y",
+    "%d",
+    "%dth %B %Y",
+    "%dth of %B %Y",
+    "%dth of %B, %Y",
+    "%H",
+    "%I",
+    "%m-%Y-%d",
+    "%m-%Y",
+    "%m",
+    "%M",
+    "%m/%Y",
+    "%m/%Y/%d",
+    "%Y %B",
+    "%Y Q%q",
+    "%Y-%j",
+    "%Y-%m",
+    "%y",
+    "%Y",
+    "%Y, %B %d",
+    "%Y.%m",
+    "%Y/%m",
+    "%Y-W%U-%w",
+    "%Y-W%V-%u",
+    "%a, %d %b %Y",
+    "%b %d %y",
+    "%b-%d-%y",
+    "%b-%Y-%d",
+    "%b.%Y-%d",
+    "%d %b, %Y",
+    "%d %B, %y",
+    "%d-%Y.%m",
+    "%d-%Y/%m",
+    "%d.%Y-%m",
+    "%d/%Y-%m",
+    "%d/%Y.%m",
+    "%m.%Y-%d",
+    "%m.%Y/%d",
+    "%m/%Y-%d",
+    "on %B %d, %Y",
+};
+
+// The separators a finder starts with, and its default old_sep.
+constexpr std::array<std::string_view, 5> kSeparators = {"/", ".", "-", " ", ""};
+constexpr std::string_view kOldSep = "/";
+
+constexpr std::size_t kDateCount = kDates.size(), kTimeCount = kTimes.size(),
+                      kUniqueCount = kUnique.size(), kSepCount = kSeparators.size();
+
+// ---------------------------------------------------------------------------
+// Stage-2 candidates: date.replace("/", sep) + " " + time. The verdicts on
+// them keep one bit per time format in a 64-bit word, and the candidate
+// numbers fit 16 bits.
+static_assert(kTimeCount <= 64, "time formats are bits of one word");
+static_assert(kDateCount * kTimeCount * kSepCount < 65536, "candidate numbers fit 16 bits");
+
+// Room for a date part (a date format with its separator replaced).
+constexpr std::size_t kPartSize = 32;
+
+struct Part {
+    char text[kPartSize] = {};
+    std::size_t size = 0;
+    constexpr std::string_view view() const { return {text, size}; }
+};
+
+// `text` with every occurrence of `old` (non-empty) replaced by `sep`.
+constexpr Part replaced(std::string_view text, std::string_view old, std::string_view sep) {
+    Part part;
+    for (std::size_t i = 0; i < text.size();) {
+        const bool hit = text.substr(i, old.size()) == old;
+        for (char c : hit ? sep : text.substr(i, 1)) {
+            if (part.size + 1 >= kPartSize) return Part{};  // too long: size 0
+            part.text[part.size++] = c;
+        }
+        i += hit ? old.size() : 1;
+    }
+    return part;
+}
+
+constexpr bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr bool is_letter(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+
+// The date parts, by date format and separator.
+constexpr auto make_parts() {
+    std::array<std::array<Part, kSepCount>, kDateCount> parts{};
+    for (std::size_t d = 0; d < kDateCount; ++d)
+        for (std::size_t s = 0; s < kSepCount; ++s)
+            parts[d][s] = replaced(kDates[d], kOldSep, kSeparators[s]);
+    return parts;
+}
+inline constexpr auto kParts = make_parts();
+
+// A date part ending in a directive meets the time format's leading space
+// without merging with it: strptime turns a run of white space into one
+// \s+, so a part ending in white space (or a time format starting with it)
+// would make the joint one run where the verdicts see two. Every part fits
+// its buffer, and the time formats start with a directive too.
+constexpr bool parts_are_sound() {
+    for (const auto& row : kParts)
+        for (const Part& part : row) {
+            if (part.size < 2) return false;  // empty: did not fit
+            const char last = part.text[part.size - 1], before = part.text[part.size - 2];
+            if (before != '%' || !is_letter(last)) return false;
+        }
+    for (std::string_view t : kTimes)
+        if (t.size() < 2 || t[0] != '%' || is_space(t[0])) return false;
+    return true;
+}
+static_assert(parts_are_sound(), "date parts end in a directive and fit their buffer");
+
+// Distinct date parts: the same text is checked once.
+struct DistinctParts {
+    std::array<std::array<std::uint8_t, kSepCount>, kDateCount> index{};
+    std::array<std::string_view, kDateCount * kSepCount> texts{};
+    std::size_t count = 0;
+};
+constexpr DistinctParts make_distinct() {
+    DistinctParts out;
+    for (std::size_t d = 0; d < kDateCount; ++d)
+        for (std::size_t s = 0; s < kSepCount; ++s) {
+            const std::string_view text = kParts[d][s].view();
+            std::size_t k = 0;
+            while (k < out.count && out.texts[k] != text) ++k;
+            if (k == out.count) out.texts[out.count++] = text;
+            out.index[d][s] = static_cast<std::uint8_t>(k);
+        }
+    return out;
+}
+inline constexpr DistinctParts kDistinct = make_distinct();
+
+}  // namespace catalogue

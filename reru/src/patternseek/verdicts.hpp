@@ -1,0 +1,413 @@
+// The finder's verdict layer.
+//
+// The search (patternseek.cpp) is the plain algorithm: its loops hold their
+// lists and loop variables as Python for-loops do, and every candidate of
+// every stage goes through one function, attempt(), which is
+// generate_formats for one candidate. Before attempt() calls strptime it
+// asks this layer one question about the candidate the loops actually hold:
+// "is it proved that strptime refuses this text with this format?". The
+// loops of stage 2 also ask "which is the next candidate of this loop that
+// is not proved refused?", to pass over runs of refused candidates without
+// building them.
+//
+// The contract
+// ------------
+// An attempt's observable effects: the text is encoded (a text that cannot
+// be encoded raises there), the module global `py_datetime` is looked up
+// (NameError when missing), `py_datetime.strptime(text, candidate)` is
+// called, which runs Python code, may raise, and on success makes the
+// attempt add the candidate to `historical_formats`. A refused attempt,
+// one where strptime raised ValueError, has no effect at all: the attempt
+// drops the exception.
+//
+// A verdict "refused" is given only while these facts hold, and only for
+// an exact str candidate:
+//   1. the text is an exact str that can be encoded (checked once: a str
+//      does not change);
+//   2. `py_datetime`, as the attempt just looked it up, is the genuine
+//      datetime.datetime, whose strptime is the interpreter's own;
+//   3. that strptime would run the interpreter's own `_strptime` code: the
+//      module is loaded, and the function `datetime.strptime` calls on it at
+//      each use (`_strptime_datetime`), and the function that one calls,
+//      are the functions the module defined (see genuine_strptime());
+//   4. the time locale is known: the C locale (the name directives accept
+//      English names only) or another one (they accept anything).
+// Facts 3 and 4 can change only when Python code runs, so they are read
+// again at the first question after any call that can run Python code:
+// the search tells the layer through python_ran() after every strptime
+// call and every other operation on objects that are not exact built-in
+// containers of exact str (set and dict operations, truth tests, method
+// calls on str subclasses).
+//
+// Under these facts a refused verdict is a proof that strptime raises
+// ValueError: the pre-check (shape_check.hpp) computes where a match of the
+// format's regular expression can end, and is looser than strptime
+// wherever it is not exact. Skipping such an attempt cannot be told apart
+// from making it: both leave everything as it was. The only differences
+// are time and what strptime itself caches (its compiled patterns).
+//
+// The shape memo (memo.hpp) keeps the shape view's verdicts on the
+// catalogue's candidates per text shape; a memo verdict is applied to a
+// candidate the loops hold only when that candidate is, character for
+// character, the catalogue's (its date format, time format and separator
+// are exact str equal to the catalogue's, and old_sep is "/").
+#pragma once
+
+#include "catalogue.hpp"
+#include "memo.hpp"
+#include "shape_check.hpp"
+
+#include <datetime.h>
+
+#include <cstdint>
+
+namespace verdicts {
+
+using catalogue::kDateCount;
+using catalogue::kSepCount;
+using catalogue::kTimeCount;
+
+// ---------------------------------------------------------------------------
+// The catalogue as str objects, made at import and kept for the life of the
+// process (the module lives in one interpreter and is never unloaded).
+
+struct Pristine {
+    PyObject* dates[kDateCount];
+    PyObject* times[kTimeCount];
+    PyObject* unique[catalogue::kUniqueCount];
+    PyObject* separators[kSepCount];
+    PyObject* old_sep;
+    PyObject* precomputed;  // the precomputed list for old_sep "/" (a list)
+    PyObject* stage3_ids;   // dict: each distinct text of `precomputed` -> its number
+    PyObject* stage3_texts[memo::kStage3Bits];
+    std::size_t stage3_count;
+};
+inline Pristine pristine;
+
+inline reru::Name n_strptime_module{"_strptime"};
+inline reru::Name n_strptime_datetime{"_strptime_datetime"};
+inline reru::Name n_py_datetime{"py_datetime"};
+
+inline bool same_str(PyObject* a, PyObject* b) {
+    return a == b || (PyUnicode_CheckExact(a) && PyUnicode_Compare(a, b) == 0);
+}
+
+// Whether `list` is an exact list of exactly the catalogue's strings.
+inline bool pristine_list(PyObject* list, PyObject* const* items, std::size_t count) {
+    if (!PyList_CheckExact(list) || PyList_GET_SIZE(list) != static_cast<Py_ssize_t>(count))
+        return false;
+    for (std::size_t i = 0; i < count; ++i)
+        if (!same_str(PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i)), items[i])) return false;
+    return true;
+}
+
+// The position of `s` in a catalogue table, trying `hint` first; -1 when it
+// is not one of its strings (or not an exact str).
+inline int index_in(PyObject* s, PyObject* const* items, std::size_t count, Py_ssize_t hint) {
+    if (hint >= 0 && static_cast<std::size_t>(hint) < count && items[hint] == s)
+        return static_cast<int>(hint);
+    if (!PyUnicode_CheckExact(s)) return -1;
+    for (std::size_t i = 0; i < count; ++i)
+        if (same_str(s, items[i])) return static_cast<int>(i);
+    return -1;
+}
+
+// At import, after the catalogue's strings and the precomputed list exist.
+inline bool init(PyObject* precomputed) {
+    pristine.precomputed = Py_NewRef(precomputed);
+    pristine.old_sep = Py_NewRef(pristine.separators[0]);
+    pristine.stage3_ids = PyDict_New();
+    if (pristine.stage3_ids == nullptr) return false;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(precomputed); ++i) {
+        PyObject* text = PyList_GET_ITEM(precomputed, i);
+        const int known = PyDict_Contains(pristine.stage3_ids, text);
+        if (known < 0) return false;
+        if (known) continue;
+        if (pristine.stage3_count == memo::kStage3Bits) {
+            PyErr_SetString(PyExc_SystemError, "more stage-3 formats than verdict bits");
+            return false;
+        }
+        reru::Ref id = reru::Ref::steal(PyLong_FromSize_t(pristine.stage3_count));
+        if (!id || PyDict_SetItem(pristine.stage3_ids, text, id.get()) != 0) return false;
+        pristine.stage3_texts[pristine.stage3_count++] = text;  // held by the list
+    }
+    return true;
+}
+
+// Fact 3: the module `_strptime` is loaded (datetime.strptime imports it at
+// its first use and calls its `_strptime_datetime` at each), and that
+// function, and the `_strptime` function it calls, are the ones the module
+// defined: plain functions whose globals are the module's own namespace and
+// whose code carries their name. A wrapper or any other replacement is
+// defined elsewhere, so a caller who replaces either gets real calls.
+inline bool defined_in(PyObject* f, PyObject* module_dict, const char* name) {
+    if (f == nullptr || !PyFunction_Check(f) || PyFunction_GET_GLOBALS(f) != module_dict)
+        return false;
+    auto* code = reinterpret_cast<PyCodeObject*>(PyFunction_GET_CODE(f));
+    return PyUnicode_CompareWithASCIIString(code->co_qualname, name) == 0;
+}
+
+inline bool genuine_strptime() {
+    PyObject* module = PyDict_GetItem(PyImport_GetModuleDict(), n_strptime_module.get());
+    if (module == nullptr || !PyModule_CheckExact(module)) return false;
+    PyObject* dict = PyModule_GetDict(module);
+    return defined_in(PyDict_GetItem(dict, n_strptime_datetime.get()), dict,
+                      "_strptime_datetime") &&
+           defined_in(PyDict_GetItem(dict, n_strptime_module.get()), dict, "_strptime");
+}
+
+// ---------------------------------------------------------------------------
+// Verdicts computed over a text
+
+// The stage-2 verdicts of the shape view: for every date part, the time
+// formats whose candidate may parse. Each distinct date part is walked once
+// from the start of the text; each distinct set of its end positions is
+// continued over the time formats' common leading space once, and over
+// each time format from there.
+inline bool compute(shape_check::Text& t, bool c_locale, memo::Stage2& out) {
+    using shape_check::Bits;
+    using shape_check::Word;
+    constexpr std::size_t kParts = catalogue::kDistinct.count;
+    constexpr std::size_t kKeep = 16;  // distinct end sets kept for reuse
+    const Py_ssize_t words = t.words();
+    // start, after the space, the current part's ends, a time format's
+    // ends, and the distinct end sets kept
+    Word* store = static_cast<Word*>(PyMem_Malloc(sizeof(Word) * (4 + kKeep) * words));
+    if (store == nullptr) return false;
+    Bits start{store, 0, 0}, after_space{store + words, 0, -1}, ends{store + 2 * words, 0, -1},
+        end{store + 3 * words, 0, -1};
+    start.words[0] = 1;
+    Bits kept[kKeep];
+    std::uint64_t kept_times[kKeep];
+    std::size_t kept_count = 0;
+    std::uint64_t part_times[kParts];
+    for (std::size_t p = 0; p < kParts; ++p) {
+        shape_check::ends_after(t, shape_check::FormatText(catalogue::kDistinct.texts[p]),
+                                c_locale, start, ends);
+        part_times[p] = 0;
+        if (ends.empty()) continue;
+        std::size_t k = 0;
+        while (k < kept_count && !(kept[k] == ends)) ++k;
+        if (k < kept_count) {
+            part_times[p] = kept_times[k];
+            continue;
+        }
+        std::uint64_t times = 0;
+        shape_check::space_run(t, ends, after_space);
+        for (std::size_t ti = 0; ti < kTimeCount && !after_space.empty(); ++ti) {
+            shape_check::ends_after(t, shape_check::FormatText(catalogue::kTimes[ti]), c_locale,
+                                    after_space, end);
+            if (end.has(t.size())) times |= std::uint64_t{1} << ti;
+        }
+        part_times[p] = times;
+        if (kept_count < kKeep) {
+            kept[kept_count] = {store + (4 + kept_count) * words, 0, -1};
+            shape_check::copy(kept[kept_count], ends);
+            kept_times[kept_count++] = times;
+        }
+    }
+    PyMem_Free(store);
+    for (std::size_t d = 0; d < kDateCount; ++d)
+        for (std::size_t s = 0; s < kSepCount; ++s)
+            out.times[d][s] = part_times[catalogue::kDistinct.index[d][s]];
+    return t.ok();
+}
+
+// The stage-3 verdicts of the shape view, one bit per distinct text.
+inline bool compute(shape_check::Text& t, bool c_locale, memo::Stage3& out) {
+    out = {};
+    for (std::size_t i = 0; i < pristine.stage3_count; ++i)
+        if (shape_check::may_parse(t, shape_check::FormatText(pristine.stage3_texts[i]), c_locale))
+            out.bits[i / 64] |= std::uint64_t{1} << (i % 64);
+    return t.ok();
+}
+
+// ---------------------------------------------------------------------------
+// The layer, for one search
+
+enum class Verdict { refused, unknown };
+
+// The plain road (the test-only twin module) is built without verdicts.
+#ifdef CHRONVALE_PLAIN_ROAD
+constexpr bool kEnabled = false;
+#else
+constexpr bool kEnabled = true;
+#endif
+
+class Layer {
+public:
+    // `module_dict`: where the search looks `py_datetime` up.
+    Layer(PyObject* text, PyObject* module_dict) : text_(text), module_dict_(module_dict) {}
+
+    // Python code may have run: the facts are read again when next needed.
+    void python_ran() { state_ = State::unread; }
+
+    // After a set or dict operation with `key` on `container`: Python code
+    // ran unless both are exact built-ins whose keys are all exact str.
+    void operation_on(PyObject* container, PyObject* key) {
+        if (state_ == State::unread) return;
+        if (!PyUnicode_CheckExact(key) || !pure_container(container)) python_ran();
+    }
+
+    // Whether strptime(text, fmt) is proved to refuse, for an attempt that
+    // looked up `cls` as py_datetime. `stage3`: the candidate comes from a
+    // stage-3 list, whose texts have shape verdicts of their own.
+    Verdict judge(PyObject* cls, PyObject* fmt, bool stage3) {
+        if (!kEnabled || !facts_hold(cls) || !PyUnicode_CheckExact(fmt)) return Verdict::unknown;
+        if (stage3) {
+            const int id = stage3_id(fmt);
+            if (id >= 0 && have_stage3() && !(stage3_.bits[id / 64] >> (id % 64) & 1))
+                return Verdict::refused;
+        }
+        shape_check::Text& t = concrete();
+        return shape_check::may_parse(t, shape_check::FormatText(fmt), c_locale_)
+                   ? Verdict::unknown
+                   : Verdict::refused;
+    }
+
+    // Stage 2, middle loop: the first index >= from of `times` whose
+    // candidates with the date format `date` (at index `date_hint` of its
+    // list) and the separators may not all be refused; `from` itself when
+    // that cannot be told.
+    Py_ssize_t next_time(PyObject* date, Py_ssize_t date_hint, PyObject* times, Py_ssize_t from,
+                         PyObject* separators, PyObject* old_sep) {
+        const int d = date_index(date, date_hint, separators, old_sep);
+        if (d < 0) return from;
+        std::uint64_t any = 0;
+        for (std::uint64_t bits : stage2_.times[d]) any |= bits;
+        const Py_ssize_t n = PyList_GET_SIZE(times);
+        for (Py_ssize_t j = from; j < n; ++j) {
+            const int t = index_in(PyList_GET_ITEM(times, j), pristine.times, kTimeCount, j);
+            if (t < 0 || (any >> t & 1)) return j;
+        }
+        return n;
+    }
+
+    // Stage 2, inner loop: the same for the separators of one date and time.
+    Py_ssize_t next_separator(PyObject* date, Py_ssize_t date_hint, PyObject* time,
+                              Py_ssize_t time_hint, PyObject* separators, Py_ssize_t from,
+                              PyObject* old_sep) {
+        const int d = date_index(date, date_hint, separators, old_sep);
+        if (d < 0) return from;
+        const int t = index_in(time, pristine.times, kTimeCount, time_hint);
+        if (t < 0) return from;
+        for (Py_ssize_t s = from; s < static_cast<Py_ssize_t>(kSepCount); ++s)
+            if (stage2_.times[d][s] >> t & 1) return s;
+        return kSepCount;
+    }
+
+private:
+    enum class State { unread, hold, fail };
+
+    // Facts 1-4 (fact 2 for the class the attempt looked up).
+    bool facts_hold(PyObject* cls) {
+        if (cls != reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType)) return false;
+        if (state_ == State::unread) read_facts();
+        return state_ == State::hold;
+    }
+
+    void read_facts() {
+        state_ = State::fail;
+        if (!encodable_) {
+            if (!PyUnicode_CheckExact(text_) || PyUnicode_AsUTF8AndSize(text_, nullptr) == nullptr) {
+                PyErr_Clear();  // the attempt raises it where the search would
+                return;
+            }
+            encodable_ = true;
+        }
+        if (!genuine_strptime()) return;
+        const bool c = shape_check::time_locale_is_c();
+        if (c != c_locale_) {
+            c_locale_ = c;
+            have2_ = have3_ = failed2_ = failed3_ = false;
+        }
+        pure_checked_ = nullptr;
+        state_ = State::hold;
+    }
+
+    // Whether operations on `container` with an exact str key run no Python
+    // code: an exact set or dict whose keys are all exact str (checked once
+    // per reading of the facts; the search adds exact str only).
+    bool pure_container(PyObject* container) {
+        if (container == pure_checked_) return true;
+        Py_ssize_t pos = 0;
+        PyObject* key;
+        if (PySet_CheckExact(container)) {
+            Py_hash_t hash;
+            while (_PySet_NextEntry(container, &pos, &key, &hash))
+                if (!PyUnicode_CheckExact(key)) return false;
+        } else if (PyDict_CheckExact(container)) {
+            PyObject* value;
+            while (PyDict_Next(container, &pos, &key, &value))
+                if (!PyUnicode_CheckExact(key)) return false;
+        } else {
+            return false;
+        }
+        pure_checked_ = container;
+        return true;
+    }
+
+    // The catalogue's date index of `date`, when the layer may pass over
+    // candidates of it: the facts hold, the separators and old_sep are the
+    // catalogue's, and the stage-2 verdicts of the text are known.
+    int date_index(PyObject* date, Py_ssize_t hint, PyObject* separators, PyObject* old_sep) {
+        if (!kEnabled) return -1;
+        // The candidates passed over would each look py_datetime up.
+        if (!facts_hold(PyDict_GetItem(module_dict_, n_py_datetime.get())) ||
+            !same_str(old_sep, pristine.old_sep) ||
+            !pristine_list(separators, pristine.separators, kSepCount) || !have_stage2())
+            return -1;
+        return index_in(date, pristine.dates, kDateCount, hint);
+    }
+
+    int stage3_id(PyObject* fmt) {
+        PyObject* id = PyDict_GetItem(pristine.stage3_ids, fmt);  // exact str keys only
+        return id == nullptr ? -1 : static_cast<int>(PyLong_AsLong(id));
+    }
+
+    shape_check::Text& concrete() {
+        if (!concrete_built_) {
+            new (concrete_storage_) shape_check::Text(text_, false);
+            concrete_built_ = true;
+        }
+        return *reinterpret_cast<shape_check::Text*>(concrete_storage_);
+    }
+
+    template <class Stage>
+    bool verdicts_of(Stage& out) {
+        const memo::Key key(text_, c_locale_);
+        if (memo::find(key, out)) return true;
+        shape_check::Text shape(text_, true);
+        if (!shape.ok() || !compute(shape, c_locale_, out)) return false;
+        memo::store(key, out);
+        return true;
+    }
+    bool have_stage2() {
+        if (!have2_ && !failed2_) (have2_ = verdicts_of(stage2_)) || (failed2_ = true);
+        return have2_;
+    }
+    bool have_stage3() {
+        if (!have3_ && !failed3_) (have3_ = verdicts_of(stage3_)) || (failed3_ = true);
+        return have3_;
+    }
+
+public:
+    ~Layer() {
+        if (concrete_built_) reinterpret_cast<shape_check::Text*>(concrete_storage_)->~Text();
+    }
+
+private:
+    PyObject* text_;
+    PyObject* module_dict_;
+    State state_ = State::unread;
+    bool encodable_ = false;
+    bool c_locale_ = true;
+    bool have2_ = false, have3_ = false, failed2_ = false, failed3_ = false;
+    PyObject* pure_checked_ = nullptr;
+    memo::Stage2 stage2_;
+    memo::Stage3 stage3_;
+    bool concrete_built_ = false;
+    alignas(shape_check::Text) unsigned char concrete_storage_[sizeof(shape_check::Text)];
+};
+
+}  // namespace verdicts
