@@ -10,8 +10,10 @@ import pathlib
 import sys
 
 HERE = pathlib.Path(__file__).resolve().parent
-if str(HERE) not in sys.path:  # run as a script under -I
-    sys.path.insert(0, str(HERE))
+# run as a script under -I: this folder, and the tests' plain models and corpus
+for folder in (HERE, HERE.parent / "tests"):
+    if str(folder) not in sys.path:
+        sys.path.insert(0, str(folder))
 
 import plain_models  # noqa: E402
 from timing import calls, race  # noqa: E402

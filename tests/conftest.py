@@ -1,9 +1,13 @@
 import pathlib
+import sys
 
 import pytest
 from hypothesis import settings
 
 import chronvale
+
+# The suite's own helper modules (the plain models, the corpus) import by name.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 
 # Timing is the benchmarks' business: no per-example deadline, so a loaded
 # machine cannot fail a property test.

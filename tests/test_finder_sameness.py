@@ -1,4 +1,4 @@
-"""The native format finder against the plain Python model in benchmarks/.
+"""The native format finder against the plain Python model.
 
 Answers, exceptions, each finder's failure memory and the class caches must
 be the same, search after search; and a finder whose only candidate is one
@@ -16,14 +16,12 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "benchmarks"))
+import corpus
+import plain_models
+from plain_models import PlainFinder
 
-import corpus  # noqa: E402
-import plain_models  # noqa: E402
-from plain_models import PlainFinder  # noqa: E402
-
-from chronvale.reru.pyd.zududized import patternseek  # noqa: E402
-from chronvale.reru.pyd.zududized.patternseek import DateFormatFinder, dFormats  # noqa: E402
+from chronvale.reru.pyd.zududized import patternseek
+from chronvale.reru.pyd.zududized.patternseek import DateFormatFinder, dFormats
 
 CATALOGUE = dFormats()
 DATES, TIMES, UNIQUE = CATALOGUE.Dates(), CATALOGUE.Times(), CATALOGUE.Unique()

@@ -164,3 +164,75 @@ def test_shape_verdict_depends_on_the_shape_only():
         other = "".join(rng.choice(digits) if c in digits else c for c in text)
         assert hook.shape_may_parse(text, fmt) == hook.shape_may_parse(other, fmt), (text, other, fmt)
         check_pair(other, fmt)
+
+
+# --- sets of many words, the catalogue's verdicts, precision, cost ----------------------
+
+FORMS = ["%d", "%H:%M", "%Y-%m-%d", "%d %B %Y", "%B %d, %Y", "%H:%M:%S.%f%z", "%I:%M %p %Z",
+         "%Y %j", "%a, %b %d", "%d.%m.%y %H:%M"]
+
+
+def test_sets_of_many_words_decide_as_one():
+    """Every short text through position sets of one word and of three."""
+    for text in SHORT[::3] + [" " * 5 + "10:30", "5 January 2023 10:30"]:
+        for fmt in FORMS:
+            assert hook.may_parse(text, fmt) == hook.may_parse(text, fmt, 3), (text, fmt)
+            assert hook.shape_may_parse(text, fmt) == hook.shape_may_parse(text, fmt, 4), (text, fmt)
+
+
+def generated_texts():
+    from corpus import generated
+    return generated()
+
+
+@pytest.mark.parametrize("shape", [False, True], ids=["concrete", "shape"])
+def test_catalogue_verdicts_are_the_candidates_own(shape, c_time_locale):
+    """The stage-2 verdicts, computed date part by date part and continued
+    over each time format, equal checking each candidate on its own; also
+    through sets of two words."""
+    check = hook.shape_may_parse if shape else hook.may_parse
+    texts = generated_texts()[::9] + ["01/05/2023" + " " * 70 + "10:30", "12\u300031\u300099 10:30"]
+    for text in texts:
+        verdicts, _ = hook.stage2(text, shape)
+        assert verdicts == hook.stage2(text, shape, 2)[0], text
+        for d, date in enumerate(DATES):
+            for s, sep in enumerate(SEPARATORS):
+                bits = sum(check(text, date.replace("/", sep) + " " + t) << i
+                           for i, t in enumerate(TIMES))
+                assert verdicts[d][s] == bits, (text, date, sep)
+
+
+# The verdicts on the generated texts and variants of them, against every
+# stage-2 candidate and stage-3 format, pinned: a check that rejects less
+# (slower searches) fails here as surely as one that rejects more.
+PINNED = {
+    False: (1341, "bd96bf9afca48d4d"),
+    True: (1763, "b65428889bfd0379"),
+}
+
+
+@pytest.mark.parametrize("shape", [False, True], ids=["concrete", "shape"])
+def test_precision_is_pinned(shape, c_time_locale):
+    import hashlib
+    check = hook.shape_may_parse if shape else hook.may_parse
+    passed, digest = 0, hashlib.sha256()
+    for base in generated_texts():
+        for text in (base, base[:-1], base + "0", base.replace(" ", "  ").upper()):
+            single = bytes(check(text, fmt) for fmt in SINGLE)
+            combined = hook.stage2(text, shape)[0]
+            passed += sum(single) + sum(bin(bits).count("1") for row in combined for bits in row)
+            digest.update(single + repr(combined).encode())
+    assert (passed, digest.hexdigest()[:16]) == PINNED[shape]
+
+
+def test_cost_is_linear_in_the_text():
+    """A long run of white space between date and time is crossed once per
+    date part's end positions, not once per time format."""
+    works = []
+    for n in (10_000, 100_000, 1_000_000):
+        verdicts, work = hook.stage2("010523" + " " * n + "10", True)
+        assert verdicts[0][4] == 0b11  # "%m%d%y %H" and "%m%d%y %I"
+        works.append(work)
+    words = 1_000_000 / 64
+    assert works[2] < 3 * words
+    assert works[2] - works[1] < 1.2 * 10 * (works[1] - works[0])

@@ -388,10 +388,10 @@ bool encode(PyObject* text) {
 // strptime raised ValueError, -1 on any other error. `stage3`: the
 // candidate comes from a list of stage 3.
 int attempt(Search& s, PyObject* fmt, bool stage3) {
+    if (s.layer.judge(fmt, stage3) == verdicts::Verdict::refused) return 0;
+    s.layer.python_ran();
     Ref cls = reru::global(guard.dict, n_py_datetime);
     if (!cls) return -1;
-    if (s.layer.judge(cls.get(), fmt, stage3) == verdicts::Verdict::refused) return 0;
-    s.layer.python_ran();
     Ref strptime = reru::attr(cls.get(), n_strptime);
     if (!strptime) return -1;
     PyObject* args[] = {s.text, fmt};
@@ -529,7 +529,9 @@ bool try_list(Search& s, PyObject* candidates, Ref* result) {
         // The set is held: hashing and comparing a candidate can run Python
         // code, which may replace the field and free the set.
         Ref seen_set = Ref::borrow(s.self->seen_formats);
-        const int seen = PySequence_Contains(seen_set.get(), fmt.get());
+        const int seen = PySet_CheckExact(seen_set.get())
+                             ? PySet_Contains(seen_set.get(), fmt.get())
+                             : PySequence_Contains(seen_set.get(), fmt.get());
         s.layer.operation_on(seen_set.get(), fmt.get());
         if (seen < 0) return false;
         if (seen) continue;

@@ -1,7 +1,7 @@
 // Test hook: the finder's shape pre-check (reru/src/patternseek/shape_check.hpp)
 // made callable from Python, so that the tests can check it directly. Built
 // only with -DCHRONVALE_TEST_HOOKS=ON.
-#include "../../reru/src/patternseek/shape_check.hpp"
+#include "../../reru/src/patternseek/survivors.hpp"
 
 namespace {
 
@@ -39,6 +39,33 @@ PyObject* shape_may_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return check(args, nargs, true);
 }
 
+// stage2(text, shape[, words]) -> (verdicts, work): for each date format, for
+// each separator, the bits of the time formats whose candidate may parse
+// (None when the computation could not be completed), and the words visited.
+PyObject* stage2(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    Py_ssize_t words = 1;
+    if (nargs < 2 || nargs > 3 || !PyUnicode_CheckExact(args[0]) ||
+        (nargs == 3 && (words = PyLong_AsSsize_t(args[2])) < 1)) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "expected (text, shape[, words])");
+        return nullptr;
+    }
+    const int shape = PyObject_IsTrue(args[1]);
+    if (shape < 0) return nullptr;
+    shape_check::Text text(args[0], shape != 0, words);
+    survivors::Stage2 out;
+    if (!text.ok() || !survivors::compute(text, shape_check::time_locale_is_c(), out))
+        return Py_BuildValue("(On)", Py_None, static_cast<Py_ssize_t>(text.work()));
+    PyObject* rows = PyList_New(0);
+    for (const auto& row : out.times) {
+        PyObject* seps = rows ? Py_BuildValue("[KKKKK]", row[0], row[1], row[2], row[3], row[4])
+                              : nullptr;
+        if (seps == nullptr || PyList_Append(rows, seps) != 0) Py_CLEAR(rows);
+        Py_XDECREF(seps);
+    }
+    if (rows == nullptr) return nullptr;
+    return Py_BuildValue("(Nn)", rows, static_cast<Py_ssize_t>(text.work()));
+}
+
 PyObject* strings(const char* const* table) {
     if (table == nullptr) Py_RETURN_NONE;
     PyObject* list = PyList_New(0);
@@ -74,6 +101,8 @@ PyMethodDef methods[] = {
      METH_FASTCALL, nullptr},
     {"shape_may_parse",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(shape_may_parse)), METH_FASTCALL,
+     nullptr},
+    {"stage2", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(stage2)), METH_FASTCALL,
      nullptr},
     {"alternatives", alternatives, METH_O, nullptr},
     {"names", names, METH_O, nullptr},

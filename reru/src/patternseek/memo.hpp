@@ -10,29 +10,16 @@
 // computed completely.
 #pragma once
 
-#include "catalogue.hpp"
-#include "shape_check.hpp"
+#include "survivors.hpp"
 
 #include <cstdint>
 #include <cstring>
 
 namespace memo {
 
-using catalogue::kDateCount;
-using catalogue::kSepCount;
-
-// Stage 2: for each date format and separator, the time formats (bit t)
-// whose candidate the shape lets through.
-struct Stage2 {
-    std::uint64_t times[kDateCount][kSepCount];
-};
-
-// Stage 3: one bit per distinct format text of the date formats and the
-// precomputed list (their number is known at import).
-constexpr std::size_t kStage3Bits = 192;
-struct Stage3 {
-    std::uint64_t bits[kStage3Bits / 64];
-};
+using survivors::kStage3Bits;
+using survivors::Stage2;
+using survivors::Stage3;
 
 constexpr std::size_t kKeyMax = 96;
 constexpr std::size_t kSlots = 1024;

@@ -349,6 +349,9 @@ public:
     Py_ssize_t size() const { return n_; }
     Py_ssize_t words() const { return words_; }
     Word space(Py_ssize_t k) const { return space_[k]; }
+    // Words visited so far by the steps over this text (its cost, for tests).
+    std::size_t work() const { return work_; }
+    void visited(Py_ssize_t words) { work_ += static_cast<std::size_t>(words); }
 
     // Word k of the mask of predicate p (bit i: character 64k + i matches).
     Word mask(int p, Py_ssize_t k) {
@@ -400,6 +403,7 @@ private:
     }
 
     Py_ssize_t n_, words_;
+    std::size_t work_ = 0;
     bool shape_, ok_ = false;
     unsigned char* heap_ = nullptr;
     unsigned char* codes_ = nullptr;
@@ -435,6 +439,7 @@ inline void step(Text& t, const Bits& in, int p, Bits& out) {
             last = k;
         }
     }
+    t.visited(hi - lo + 1);
     if (carry && hi + 1 < t.words()) {
         out.words[hi + 1] = carry;
         if (first < 0) first = hi + 1;
@@ -466,10 +471,20 @@ inline void copy(Bits& into, const Bits& from) {
     for (Py_ssize_t k = from.lo; k <= from.hi; ++k) into.words[k] = from.words[k];
 }
 
-// \s+: every position after a run of white space that starts at a position
+// \s+: the positions after a run of white space that starts at a position
 // of `in`. For each run of white space holding positions of `in`, adding
 // those positions to the run's bits carries from the first of them out of
 // the run, so (S + X) ^ S | X covers that position up to the run's end.
+//
+// Of the positions inside a run only its last character can start what
+// follows: a run of white space in a format is followed by an element that
+// is not white space, and every such element begins with a character that
+// is no white space, except the alternative " [1-9]" of %d, whose space
+// must be followed by a digit, and the directives that take any run of
+// characters, for which the run's last character starts as early as any
+// other that matters. So the set keeps, of each run, the position of its
+// last character and the one after it: what follows is then walked from
+// there, not over the run again.
 inline void space_run(Text& t, const Bits& in, Bits& out) {
     Word carry = 0, shift_in = 0;
     Py_ssize_t first = -1, last = -1;
@@ -480,7 +495,9 @@ inline void space_run(Text& t, const Bits& in, Bits& out) {
         const Word sum = s + x + carry;
         carry = (sum < s || (sum == s && (x | carry))) ? 1 : 0;
         const Word covered = ((sum ^ s) | x) & s;
-        const Word shifted = covered << 1 | shift_in;
+        const Word next_space = k + 1 < t.words() ? t.space(k + 1) << 63 : 0;
+        const Word run_end = ~s | (s & ~(s >> 1 | next_space));
+        const Word shifted = (covered << 1 | shift_in) & run_end;
         shift_in = covered >> 63;
         out.words[k] = shifted;
         if (shifted) {
@@ -488,6 +505,7 @@ inline void space_run(Text& t, const Bits& in, Bits& out) {
             last = k;
         }
     }
+    t.visited(k - in.lo);
     out.lo = first < 0 ? 0 : first;
     out.hi = last;
 }
@@ -507,6 +525,7 @@ inline void any_run(Text& t, const Bits& in, Bits& out) {
         if (k == lk) m &= ~Word{0} >> (63 - (n & 63));
         out.words[k] = m;
     }
+    t.visited(lk - fk + 1);
     out.lo = fk;
     out.hi = lk;
 }

@@ -79,8 +79,13 @@ struct Pristine {
     PyObject* old_sep;
     PyObject* precomputed;  // the precomputed list for old_sep "/" (a list)
     PyObject* stage3_ids;   // dict: each distinct text of `precomputed` -> its number
-    PyObject* stage3_texts[memo::kStage3Bits];
+    PyObject* stage3_texts[survivors::kStage3Bits];
     std::size_t stage3_count;
+    // The same by the identity of the catalogue's own objects (the lists of
+    // finders built the default way hold them): open addressing, id + 1.
+    static constexpr std::size_t kSlots = 512;
+    PyObject* by_identity[kSlots];
+    std::uint16_t identity_ids[kSlots];
 };
 inline Pristine pristine;
 
@@ -112,6 +117,12 @@ inline int index_in(PyObject* s, PyObject* const* items, std::size_t count, Py_s
     return -1;
 }
 
+inline std::size_t identity_slot(PyObject* p) {
+    return (reinterpret_cast<std::uintptr_t>(p) >> 4) * 0x9E3779B97F4A7C15ULL >> 55;
+}
+static_assert(Pristine::kSlots == 512, "identity_slot gives 9 bits");
+static_assert(survivors::kStage3Bits * 2 <= Pristine::kSlots, "the identity table stays half empty");
+
 // At import, after the catalogue's strings and the precomputed list exist.
 inline bool init(PyObject* precomputed) {
     pristine.precomputed = Py_NewRef(precomputed);
@@ -123,13 +134,23 @@ inline bool init(PyObject* precomputed) {
         const int known = PyDict_Contains(pristine.stage3_ids, text);
         if (known < 0) return false;
         if (known) continue;
-        if (pristine.stage3_count == memo::kStage3Bits) {
+        if (pristine.stage3_count == survivors::kStage3Bits) {
             PyErr_SetString(PyExc_SystemError, "more stage-3 formats than verdict bits");
             return false;
         }
         reru::Ref id = reru::Ref::steal(PyLong_FromSize_t(pristine.stage3_count));
         if (!id || PyDict_SetItem(pristine.stage3_ids, text, id.get()) != 0) return false;
         pristine.stage3_texts[pristine.stage3_count++] = text;  // held by the list
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(precomputed); ++i) {
+        PyObject* text = PyList_GET_ITEM(precomputed, i);
+        std::size_t k = identity_slot(text);
+        while (pristine.by_identity[k] != nullptr && pristine.by_identity[k] != text)
+            k = (k + 1) % Pristine::kSlots;
+        if (pristine.by_identity[k] == text) continue;
+        PyObject* id = PyDict_GetItem(pristine.stage3_ids, text);
+        pristine.by_identity[k] = text;
+        pristine.identity_ids[k] = static_cast<std::uint16_t>(PyLong_AsLong(id) + 1);
     }
     return true;
 }
@@ -154,72 +175,6 @@ inline bool genuine_strptime() {
     return defined_in(PyDict_GetItem(dict, n_strptime_datetime.get()), dict,
                       "_strptime_datetime") &&
            defined_in(PyDict_GetItem(dict, n_strptime_module.get()), dict, "_strptime");
-}
-
-// ---------------------------------------------------------------------------
-// Verdicts computed over a text
-
-// The stage-2 verdicts of the shape view: for every date part, the time
-// formats whose candidate may parse. Each distinct date part is walked once
-// from the start of the text; each distinct set of its end positions is
-// continued over the time formats' common leading space once, and over
-// each time format from there.
-inline bool compute(shape_check::Text& t, bool c_locale, memo::Stage2& out) {
-    using shape_check::Bits;
-    using shape_check::Word;
-    constexpr std::size_t kParts = catalogue::kDistinct.count;
-    constexpr std::size_t kKeep = 16;  // distinct end sets kept for reuse
-    const Py_ssize_t words = t.words();
-    // start, after the space, the current part's ends, a time format's
-    // ends, and the distinct end sets kept
-    Word* store = static_cast<Word*>(PyMem_Malloc(sizeof(Word) * (4 + kKeep) * words));
-    if (store == nullptr) return false;
-    Bits start{store, 0, 0}, after_space{store + words, 0, -1}, ends{store + 2 * words, 0, -1},
-        end{store + 3 * words, 0, -1};
-    start.words[0] = 1;
-    Bits kept[kKeep];
-    std::uint64_t kept_times[kKeep];
-    std::size_t kept_count = 0;
-    std::uint64_t part_times[kParts];
-    for (std::size_t p = 0; p < kParts; ++p) {
-        shape_check::ends_after(t, shape_check::FormatText(catalogue::kDistinct.texts[p]),
-                                c_locale, start, ends);
-        part_times[p] = 0;
-        if (ends.empty()) continue;
-        std::size_t k = 0;
-        while (k < kept_count && !(kept[k] == ends)) ++k;
-        if (k < kept_count) {
-            part_times[p] = kept_times[k];
-            continue;
-        }
-        std::uint64_t times = 0;
-        shape_check::space_run(t, ends, after_space);
-        for (std::size_t ti = 0; ti < kTimeCount && !after_space.empty(); ++ti) {
-            shape_check::ends_after(t, shape_check::FormatText(catalogue::kTimes[ti]), c_locale,
-                                    after_space, end);
-            if (end.has(t.size())) times |= std::uint64_t{1} << ti;
-        }
-        part_times[p] = times;
-        if (kept_count < kKeep) {
-            kept[kept_count] = {store + (4 + kept_count) * words, 0, -1};
-            shape_check::copy(kept[kept_count], ends);
-            kept_times[kept_count++] = times;
-        }
-    }
-    PyMem_Free(store);
-    for (std::size_t d = 0; d < kDateCount; ++d)
-        for (std::size_t s = 0; s < kSepCount; ++s)
-            out.times[d][s] = part_times[catalogue::kDistinct.index[d][s]];
-    return t.ok();
-}
-
-// The stage-3 verdicts of the shape view, one bit per distinct text.
-inline bool compute(shape_check::Text& t, bool c_locale, memo::Stage3& out) {
-    out = {};
-    for (std::size_t i = 0; i < pristine.stage3_count; ++i)
-        if (shape_check::may_parse(t, shape_check::FormatText(pristine.stage3_texts[i]), c_locale))
-            out.bits[i / 64] |= std::uint64_t{1} << (i % 64);
-    return t.ok();
 }
 
 // ---------------------------------------------------------------------------
@@ -249,11 +204,11 @@ public:
         if (!PyUnicode_CheckExact(key) || !pure_container(container)) python_ran();
     }
 
-    // Whether strptime(text, fmt) is proved to refuse, for an attempt that
-    // looked up `cls` as py_datetime. `stage3`: the candidate comes from a
-    // stage-3 list, whose texts have shape verdicts of their own.
-    Verdict judge(PyObject* cls, PyObject* fmt, bool stage3) {
-        if (!kEnabled || !facts_hold(cls) || !PyUnicode_CheckExact(fmt)) return Verdict::unknown;
+    // Whether strptime(text, fmt) is proved to refuse. `stage3`: the
+    // candidate comes from a stage-3 list, whose texts have shape verdicts
+    // of their own.
+    Verdict judge(PyObject* fmt, bool stage3) {
+        if (!kEnabled || !facts_hold() || !PyUnicode_CheckExact(fmt)) return Verdict::unknown;
         if (stage3) {
             const int id = stage3_id(fmt);
             if (id >= 0 && have_stage3() && !(stage3_.bits[id / 64] >> (id % 64) & 1))
@@ -299,9 +254,8 @@ public:
 private:
     enum class State { unread, hold, fail };
 
-    // Facts 1-4 (fact 2 for the class the attempt looked up).
-    bool facts_hold(PyObject* cls) {
-        if (cls != reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType)) return false;
+    // Facts 1-4, read again when Python code may have run since.
+    bool facts_hold() {
         if (state_ == State::unread) read_facts();
         return state_ == State::hold;
     }
@@ -315,7 +269,12 @@ private:
             }
             encodable_ = true;
         }
-        if (!genuine_strptime()) return;
+        // Fact 2: the attempt looks py_datetime up in the module (then in the
+        // builtins); the module's entry is the genuine class.
+        if (PyDict_GetItem(module_dict_, n_py_datetime.get()) !=
+                reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) ||
+            !genuine_strptime())
+            return;
         const bool c = shape_check::time_locale_is_c();
         if (c != c_locale_) {
             c_locale_ = c;
@@ -352,15 +311,17 @@ private:
     // catalogue's, and the stage-2 verdicts of the text are known.
     int date_index(PyObject* date, Py_ssize_t hint, PyObject* separators, PyObject* old_sep) {
         if (!kEnabled) return -1;
-        // The candidates passed over would each look py_datetime up.
-        if (!facts_hold(PyDict_GetItem(module_dict_, n_py_datetime.get())) ||
+        if (!facts_hold() ||
             !same_str(old_sep, pristine.old_sep) ||
             !pristine_list(separators, pristine.separators, kSepCount) || !have_stage2())
             return -1;
         return index_in(date, pristine.dates, kDateCount, hint);
     }
 
-    int stage3_id(PyObject* fmt) {
+    static int stage3_id(PyObject* fmt) {
+        for (std::size_t k = identity_slot(fmt); pristine.by_identity[k] != nullptr;
+             k = (k + 1) % Pristine::kSlots)
+            if (pristine.by_identity[k] == fmt) return pristine.identity_ids[k] - 1;
         PyObject* id = PyDict_GetItem(pristine.stage3_ids, fmt);  // exact str keys only
         return id == nullptr ? -1 : static_cast<int>(PyLong_AsLong(id));
     }
@@ -373,12 +334,19 @@ private:
         return *reinterpret_cast<shape_check::Text*>(concrete_storage_);
     }
 
+    bool compute(shape_check::Text& shape, survivors::Stage2& out) const {
+        return survivors::compute(shape, c_locale_, out);
+    }
+    bool compute(shape_check::Text& shape, survivors::Stage3& out) const {
+        return survivors::compute(shape, c_locale_, pristine.stage3_texts, pristine.stage3_count,
+                                  out);
+    }
     template <class Stage>
     bool verdicts_of(Stage& out) {
         const memo::Key key(text_, c_locale_);
         if (memo::find(key, out)) return true;
         shape_check::Text shape(text_, true);
-        if (!shape.ok() || !compute(shape, c_locale_, out)) return false;
+        if (!shape.ok() || !compute(shape, out)) return false;
         memo::store(key, out);
         return true;
     }
@@ -404,8 +372,8 @@ private:
     bool c_locale_ = true;
     bool have2_ = false, have3_ = false, failed2_ = false, failed3_ = false;
     PyObject* pure_checked_ = nullptr;
-    memo::Stage2 stage2_;
-    memo::Stage3 stage3_;
+    survivors::Stage2 stage2_;
+    survivors::Stage3 stage3_;
     bool concrete_built_ = false;
     alignas(shape_check::Text) unsigned char concrete_storage_[sizeof(shape_check::Text)];
 };

@@ -9,14 +9,10 @@ which the plain model finds a format, with that format.
 import datetime
 import os
 import pathlib
-import sys
+
+import plain_models
 
 HERE = pathlib.Path(__file__).resolve().parent
-if str(HERE) not in sys.path:  # run as a script under -I
-    sys.path.insert(0, str(HERE))
-
-import plain_models  # noqa: E402
-
 ROOT = HERE.parent
 SHARED = ROOT.parent / "shared" / "corpus" / "datestrings.tsv"
 

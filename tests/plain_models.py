@@ -1,10 +1,10 @@
 """Plain Python models of chronvale's algorithms, written for clarity, not speed.
 
-They are the yardstick of the benchmarks and the reference of the sameness
-tests: each does exactly what the native code is meant to do, step by step,
-with one `strptime` call per format candidate in the finder. The finder's
-catalogue lists come from the native `dFormats`, so both sides always try the
-same formats.
+They are the reference of the sameness tests and the yardstick of the
+benchmarks (which import them from here): each does exactly what the native
+code is meant to do, step by step, with one `strptime` call per format
+candidate in the finder. The finder's catalogue lists come from the native
+`dFormats`, so both sides always try the same formats.
 """
 import contextlib
 import datetime
@@ -23,6 +23,7 @@ anytime_regex = re.compile(ANYTIME_SOURCE, re.IGNORECASE)
 SEPARATORS = ["/", ".", "-", " ", ""]
 NOT_FOUND = "No matching format found for the given date string."
 NOT_FOUND_WITH_TIME = "No matching format found for the given date string with time components."
+NOT_NONE = "cannot pass None into a C function argument that is declared 'not None'"
 
 
 class PlainFinder:
@@ -47,17 +48,20 @@ class PlainFinder:
         PlainFinder.historical_formats.clear()
 
     def _precompute_formats(self):
+        combined = self.date_formats + self.unique_formats
+        count, separators = len(combined), len(self.separators)
         result = []
-        for entry in self.date_formats + self.unique_formats:
+        for i in range(count):
+            entry = combined[i]
             result.append(entry)
-            for sep in self.separators:
-                variant = entry.replace(self.old_sep, sep)
+            for j in range(separators):
+                variant = entry.replace(self.old_sep, self.separators[j])
                 if variant not in result:
                     result.append(variant)
         return result
 
     def _attempt(self, date_string, fmt):
-        """One strptime call: the format when it parses, else None."""
+        """generate_formats for one candidate: the format when it parses, else None."""
         try:
             py_datetime.strptime(date_string, fmt)
         except ValueError:
@@ -65,15 +69,23 @@ class PlainFinder:
         PlainFinder.historical_formats.add(fmt)
         return fmt
 
-    def _try_formats(self, candidates, date_string):
-        date_string.encode()
-        for fmt in candidates + self.precomputed_formats:
+    def _walk(self, formats, date_string):
+        """Every position of `formats` (the length taken once), skipping known failures."""
+        for i in range(len(formats)):
+            fmt = formats[i]
             if fmt in self.seen_formats:
                 continue
             if self._attempt(date_string, fmt):
                 return fmt
             self.seen_formats.add(fmt)
         return None
+
+    def _try_formats(self, candidates, date_string):
+        date_string.encode()
+        found = self._walk(candidates, date_string)
+        if found is None:
+            found = self._walk(self.precomputed_formats, date_string)
+        return found
 
     def search(self, date_string):
         if date_string in PlainFinder.successful_formats:
@@ -84,12 +96,14 @@ class PlainFinder:
             del PlainFinder.successful_formats[date_string]
             PlainFinder.historical_formats.add(cached)
 
+        if date_string is None:
+            raise TypeError(NOT_NONE)
         if anytime_regex.search(date_string):
-            date_string.encode()
             for d in self.date_formats:
                 for t in self.time_formats:
                     for sep in self.separators:
                         candidate = d.replace(self.old_sep, sep) + " " + t
+                        date_string.encode()
                         if self._attempt(date_string, candidate):
                             PlainFinder.successful_formats[date_string] = candidate
                             return candidate
