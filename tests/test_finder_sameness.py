@@ -7,17 +7,14 @@ takes to reject candidates early.
 """
 import calendar
 import datetime
-import pathlib
 import re
-import sys
 import time
-
-import pytest
-from hypothesis import HealthCheck, given, settings
-from hypothesis import strategies as st
 
 import corpus
 import plain_models
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 from plain_models import PlainFinder
 
 from chronvale.reru.pyd.zududized import patternseek

@@ -18,10 +18,9 @@ import pickle
 import random
 import sys
 
-import pytest
-
 import corpus
 import plain_models
+import pytest
 
 from chronvale.reru.pyd.zududized import patternseek as fast
 
@@ -209,7 +208,7 @@ def run_sequence(seed, meddler, monkeypatch):
                 elif op == "meddle" and meddler.made:
                     meddler.pending = ("format", *meddler.made, args)
                 world.search_start = len(world.calls)
-                result = outcome(lambda: finder.search(text))
+                result = outcome(lambda f=finder, t=text: f.search(t))
                 meddler.pending = None
                 world.last_calls = world.calls[world.search_start:]
             else:
@@ -340,7 +339,7 @@ def test_changes_inside_a_genuine_call(case, time_locale, monkeypatch):
                 return original(*args)
 
             monkeypatch.setattr(locale, "getlocale", meddling)
-            results.append((outcome(lambda: finder.search(text)), held(finder, "date_formats"),
+            results.append((outcome(lambda f=finder: f.search(text)), held(finder, "date_formats"),
                             held(finder, "time_formats"), pending == []))
             monkeypatch.setattr(locale, "getlocale", original)
     finally:

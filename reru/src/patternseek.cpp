@@ -167,11 +167,8 @@ PyType_Slot dformats_slots[] = {
 };
 
 PyType_Spec dformats_spec = {
-    CHRONVALE_FINDER_PATH ".dFormats",
-    sizeof(DFormats),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
-    dformats_slots,
+    CHRONVALE_FINDER_PATH ".dFormats",        sizeof(DFormats), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, dformats_slots,
 };
 
 // ---------------------------------------------------------------------------
@@ -860,8 +857,7 @@ bool build_catalogue(PyObject* dformats_dict) {
     if (!set_field(f, Field::date_formats, shared_list(pristine.dates, catalogue::kDateCount)) ||
         !set_field(f, Field::unique_formats,
                    shared_list(pristine.unique, catalogue::kUniqueCount)) ||
-        !set_field(f, Field::separators,
-                   shared_list(pristine.separators, catalogue::kSepCount)) ||
+        !set_field(f, Field::separators, shared_list(pristine.separators, catalogue::kSepCount)) ||
         !set_field(f, Field::old_sep, Ref::borrow(pristine.separators[0])))
         return false;
     Ref precomputed = precompute_formats(f);

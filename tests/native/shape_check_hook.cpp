@@ -57,8 +57,8 @@ PyObject* stage2(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         return Py_BuildValue("(On)", Py_None, static_cast<Py_ssize_t>(text.work()));
     PyObject* rows = PyList_New(0);
     for (const auto& row : out.times) {
-        PyObject* seps = rows ? Py_BuildValue("[KKKKK]", row[0], row[1], row[2], row[3], row[4])
-                              : nullptr;
+        PyObject* seps =
+            rows ? Py_BuildValue("[KKKKK]", row[0], row[1], row[2], row[3], row[4]) : nullptr;
         if (seps == nullptr || PyList_Append(rows, seps) != 0) Py_CLEAR(rows);
         Py_XDECREF(seps);
     }
@@ -110,7 +110,14 @@ PyMethodDef methods[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "shape_check_hook", nullptr, 0, methods, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "shape_check_hook",
+    nullptr,
+    0,
+    methods,
+    nullptr,
+    nullptr,
+    nullptr,
     nullptr,
 };
 

@@ -23,8 +23,7 @@ struct ClockText : reru::Chars {
     explicit ClockText(PyObject* s) : reru::Chars(s, kPastEnd) {}
     bool digit(Py_ssize_t i) const {
         const Py_UCS4 c = (*this)[i];
-        return c < 0x80 ? ascii_digit(c)
-                        : c != kPastEnd && Py_UNICODE_ISDECIMAL(c);
+        return c < 0x80 ? ascii_digit(c) : c != kPastEnd && Py_UNICODE_ISDECIMAL(c);
     }
     // (?=\s|$): white space or the end follows (a final line feed is white space).
     bool ends(Py_ssize_t i) const {
@@ -38,8 +37,7 @@ struct ClockText : reru::Chars {
     }
     bool letter(Py_ssize_t i) const {
         const Py_UCS4 c = (*this)[i];
-        return ascii_letter(c) || c == 0x130 || c == 0x131 || c == 0x17F ||
-               c == 0x212A;
+        return ascii_letter(c) || c == 0x130 || c == 0x131 || c == 0x17F || c == 0x212A;
     }
 };
 

@@ -53,7 +53,9 @@ namespace shape_check {
 constexpr bool ascii_letter(Py_UCS4 c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 constexpr bool ascii_digit(Py_UCS4 c) { return c - '0' < 10; }
 // White space as str.isspace() and the regular expression \s see it, for ASCII.
-constexpr bool ascii_space(Py_UCS4 c) { return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20); }
+constexpr bool ascii_space(Py_UCS4 c) {
+    return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
+}
 
 // The class code of a text character: ASCII characters stand for themselves;
 // every other character counts only as a decimal digit, white space or
@@ -81,7 +83,9 @@ inline std::uint8_t class_code(Py_UCS4 c) {
 enum : std::uint8_t { kDigit = 128, kSpace, kSign, kUpperZ, kForeign, kRange };
 constexpr int kPredicates = kRange + 100;
 
-constexpr std::uint8_t range(int lo, int hi) { return static_cast<std::uint8_t>(kRange + 10 * lo + hi); }
+constexpr std::uint8_t range(int lo, int hi) {
+    return static_cast<std::uint8_t>(kRange + 10 * lo + hi);
+}
 
 constexpr std::uint8_t literal(Py_UCS4 c) {
     if (c >= 0x80) return kForeign;
@@ -111,7 +115,8 @@ constexpr bool accepts(int p, int c, bool shape) {
             break;
     }
     if (ascii_digit(static_cast<Py_UCS4>(p))) return c == p || (shape && digit);
-    if (ascii_letter(static_cast<Py_UCS4>(p))) return c == p || c == (p & ~0x20) || c == kForeignOther;
+    if (ascii_letter(static_cast<Py_UCS4>(p)))
+        return c == p || c == (p & ~0x20) || c == kForeignOther;
     return c == p;
 }
 
@@ -124,7 +129,8 @@ constexpr Membership make_membership() {
     for (int view = 0; view < 2; ++view)
         for (int p = 0; p < kPredicates; ++p)
             for (int c = 0; c < kCodes; ++c)
-                if (accepts(p, c, view == 1)) m.bits[view][p][c >> 6] |= std::uint64_t{1} << (c & 63);
+                if (accepts(p, c, view == 1))
+                    m.bits[view][p][c >> 6] |= std::uint64_t{1} << (c & 63);
     return m;
 }
 inline constexpr Membership kMembership = make_membership();
@@ -366,8 +372,8 @@ public:
         }
         Word*& m = heap_masks_[p];
         if (m == nullptr) {
-            m = static_cast<Word*>(PyMem_Calloc(static_cast<std::size_t>(words_ + words_ / 64 + 1),
-                                                sizeof(Word)));
+            m = static_cast<Word*>(
+                PyMem_Calloc(static_cast<std::size_t>(words_ + words_ / 64 + 1), sizeof(Word)));
             if (m == nullptr) {  // looser from here on, and not ok()
                 ok_ = false;
                 return ~Word{0};
@@ -532,8 +538,8 @@ inline void any_run(Text& t, const Bits& in, Bits& out) {
 
 // A chain of predicates from `in`, its ends merged into `out`; `a` and `b`
 // are working sets.
-inline void chain(Text& t, const Bits& in, const std::uint8_t* preds, int count, Bits& out,
-                  Bits& a, Bits& b) {
+inline void chain(Text& t, const Bits& in, const std::uint8_t* preds, int count, Bits& out, Bits& a,
+                  Bits& b) {
     step(t, in, preds[0], a);
     for (int i = 1; i < count && !a.empty(); ++i) {
         step(t, a, preds[i], b);
@@ -612,7 +618,8 @@ inline bool directive_step(Text& t, Py_UCS4 directive, bool c_locale, const Bits
         out.hi = -1;
         for (; *names; ++names) {
             int count = 0;
-            for (const char* c = *names; *c; ++c) preds[count++] = literal(static_cast<unsigned char>(*c));
+            for (const char* c = *names; *c; ++c)
+                preds[count++] = literal(static_cast<unsigned char>(*c));
             chain(t, in, preds, count, out, w[0], w[1]);
         }
     } else if (locale_directive(directive)) {
@@ -622,7 +629,8 @@ inline bool directive_step(Text& t, Py_UCS4 directive, bool c_locale, const Bits
     } else if (const char* const* alts = numeric_alternatives(directive)) {
         out.lo = 0;
         out.hi = -1;
-        for (; *alts; ++alts) chain(t, in, preds, alternative_predicates(*alts, preds), out, w[0], w[1]);
+        for (; *alts; ++alts)
+            chain(t, in, preds, alternative_predicates(*alts, preds), out, w[0], w[1]);
     } else {
         return false;
     }

@@ -51,8 +51,8 @@ inline bool compute(shape_check::Text& t, bool c_locale, Stage2& out) {
     std::size_t kept_count = 0;
     std::uint64_t part_times[kParts];
     for (std::size_t p = 0; p < kParts; ++p) {
-        shape_check::ends_after(t, shape_check::FormatText(catalogue::kDistinct.texts[p]),
-                                c_locale, start, ends);
+        shape_check::ends_after(t, shape_check::FormatText(catalogue::kDistinct.texts[p]), c_locale,
+                                start, ends);
         part_times[p] = 0;
         if (ends.empty()) continue;
         std::size_t k = 0;

@@ -121,7 +121,8 @@ inline std::size_t identity_slot(PyObject* p) {
     return (reinterpret_cast<std::uintptr_t>(p) >> 4) * 0x9E3779B97F4A7C15ULL >> 55;
 }
 static_assert(Pristine::kSlots == 512, "identity_slot gives 9 bits");
-static_assert(survivors::kStage3Bits * 2 <= Pristine::kSlots, "the identity table stays half empty");
+static_assert(survivors::kStage3Bits * 2 <= Pristine::kSlots,
+              "the identity table stays half empty");
 
 // At import, after the catalogue's strings and the precomputed list exist.
 inline bool init(PyObject* precomputed) {
@@ -263,7 +264,8 @@ private:
     void read_facts() {
         state_ = State::fail;
         if (!encodable_) {
-            if (!PyUnicode_CheckExact(text_) || PyUnicode_AsUTF8AndSize(text_, nullptr) == nullptr) {
+            if (!PyUnicode_CheckExact(text_) ||
+                PyUnicode_AsUTF8AndSize(text_, nullptr) == nullptr) {
                 PyErr_Clear();  // the attempt raises it where the search would
                 return;
             }
@@ -311,8 +313,7 @@ private:
     // catalogue's, and the stage-2 verdicts of the text are known.
     int date_index(PyObject* date, Py_ssize_t hint, PyObject* separators, PyObject* old_sep) {
         if (!kEnabled) return -1;
-        if (!facts_hold() ||
-            !same_str(old_sep, pristine.old_sep) ||
+        if (!facts_hold() || !same_str(old_sep, pristine.old_sep) ||
             !pristine_list(separators, pristine.separators, kSepCount) || !have_stage2())
             return -1;
         return index_in(date, pristine.dates, kDateCount, hint);
