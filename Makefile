@@ -11,9 +11,6 @@ CXX_SOURCES := $(wildcard reru/src/*.cpp reru/src/*.hpp reru/include/*.hpp reru/
                            tests/native/*.cpp)
 SOURCES := $(CXX_SOURCES) CMakeLists.txt pyproject.toml README.md LICENSE \
            $(shell find chronvale -name '*.py' -o -name '*.pyi' -o -name py.typed)
-MODULES := chronvale.reru.pyd.zonebook chronvale.reru.pyd.Compiled chronvale.reru.pyd.scrub_text \
-           chronvale.reru.pyd.zududized.patternseek chronvale.reru.pyd.zududized.PadShaper \
-           chronvale.reru.pyd.zududized.joinmark chronvale.reru.pyd.zududized.suffixswap
 
 # `make ... WERROR=1` makes compiler warnings errors (CI does).
 BUILD_FLAGS := $(if $(WERROR),-Ccmake.define.CHRONVALE_WERROR=ON)
@@ -114,11 +111,12 @@ wheel-test: dist
 	build/wheel-venv/bin/python -I -m pytest -q -p no:cacheprovider
 
 # --- Checks ---------------------------------------------------------------------
-# The stubs against the installed modules (run outside the source tree, so
-# that the installed stubs are the ones read), and a typed program that uses
-# every module under mypy --strict.
+# The stubs against the installed package and every module in it (stubtest
+# walks the package; run outside the source tree, so that the installed
+# stubs are the ones read), and a typed program that uses every module under
+# mypy --strict.
 typecheck: install $(VENV)/.check-tools
-	cd build && ../$(BIN)/python -I -m mypy.stubtest --mypy-config-file ../pyproject.toml $(MODULES)
+	cd build && ../$(BIN)/python -I -m mypy.stubtest --mypy-config-file ../pyproject.toml chronvale
 	cd build && ../$(BIN)/python -I -m mypy --config-file ../pyproject.toml ../examples/typed_usage.py
 	$(BIN)/python -I examples/typed_usage.py
 
