@@ -90,17 +90,26 @@ sanitize: $(SAN_DIR)/.installed
 	exit $$status
 
 # --- Packaging ----------------------------------------------------------------
-# The standard route: an sdist, and a wheel built from it, checked by twine;
-# the wheel must hold the stubs, py.typed and the licence and be manylinux
-# 2.17 compatible; then it is installed into a fresh environment and the
-# suite runs against it.
+# The route to an index: an sdist, and a wheel built from it; the wheel is
+# repaired by auditwheel to the manylinux tag of the oldest glibc the modules
+# are built for (2.17; repair fails if the wheel needs a newer one), and only
+# the sdist and the repaired wheel are kept in dist/. twine checks both; the
+# wheel must hold the stubs, py.typed and the licence, no grafted library,
+# and be tagged and compatible manylinux_2_17. Then the repaired wheel is
+# installed into a fresh environment and the suite runs against it.
+WHEEL_PLAT ?= manylinux_2_17_$(shell uname -m)
+
 $(VENV)/.check-tools: pyproject.toml | $(BIN)/python
 	$(BIN)/python -m pip install --quiet --group check
 	touch $@
 
 dist: $(VENV)/.check-tools
-	rm -rf dist
-	$(BIN)/python -m build --outdir dist $(BUILD_FLAGS) .
+	rm -rf dist build/dist
+	$(BIN)/python -m build --outdir build/dist $(BUILD_FLAGS) .
+	mkdir dist
+	mv build/dist/*.tar.gz dist/
+	PATH="$(abspath $(BIN)):$$PATH" $(BIN)/python -m auditwheel repair --plat $(WHEEL_PLAT) \
+	    -w dist build/dist/*.whl
 	$(BIN)/python -m twine check --strict dist/*
 	$(BIN)/python .ci/check_wheel.py dist/*.whl
 
