@@ -32,7 +32,7 @@ LEGACY_TAGS = {"manylinux1": (2, 5), "manylinux2010": (2, 12), "manylinux2014": 
 
 
 def missing_files(names: list[str]) -> list[str]:
-    wanted = ["chronvale/__init__.py", "chronvale/py.typed"]
+    wanted = ["chronvale/__init__.py", "chronvale/__init__.pyi", "chronvale/py.typed"]
     wanted += [module + ".pyi" for module in MODULES]
     missing = [name for name in wanted if name not in names]
     for module in MODULES:
