@@ -11,9 +11,6 @@ CXX_SOURCES := $(wildcard reru/src/*.cpp reru/src/*.hpp reru/src/*/*.hpp reru/in
                            tests/native/*.cpp)
 SOURCES := $(CXX_SOURCES) CMakeLists.txt pyproject.toml README.md LICENSE \
            $(shell find chronvale -name '*.py' -o -name '*.pyi' -o -name py.typed)
-MODULES := chronvale.reru.pyd.zonebook chronvale.reru.pyd.Compiled chronvale.reru.pyd.scrub_text \
-           chronvale.reru.pyd.zududized.patternseek chronvale.reru.pyd.zududized.PadShaper \
-           chronvale.reru.pyd.zududized.joinmark chronvale.reru.pyd.zududized.suffixswap
 
 # `make ... WERROR=1` makes compiler warnings errors (CI does).
 BUILD_FLAGS := $(if $(WERROR),-Ccmake.define.CHRONVALE_WERROR=ON)
@@ -93,17 +90,26 @@ sanitize: $(SAN_DIR)/.installed
 	exit $$status
 
 # --- Packaging ----------------------------------------------------------------
-# The standard route: an sdist, and a wheel built from it, checked by twine;
-# the wheel must hold the stubs, py.typed and the licence and be manylinux
-# 2.17 compatible; then it is installed into a fresh environment and the
-# suite runs against it.
+# The route to an index: an sdist, and a wheel built from it; the wheel is
+# repaired by auditwheel to the manylinux tag of the oldest glibc the modules
+# are built for (2.17; repair fails if the wheel needs a newer one), and only
+# the sdist and the repaired wheel are kept in dist/. twine checks both; the
+# wheel must hold the stubs, py.typed and the licence, no grafted library,
+# and be tagged and compatible manylinux_2_17. Then the repaired wheel is
+# installed into a fresh environment and the suite runs against it.
+WHEEL_PLAT ?= manylinux_2_17_$(shell uname -m)
+
 $(VENV)/.check-tools: pyproject.toml | $(BIN)/python
 	$(BIN)/python -m pip install --quiet --group check
 	touch $@
 
 dist: $(VENV)/.check-tools
-	rm -rf dist
-	$(BIN)/python -m build --outdir dist $(BUILD_FLAGS) .
+	rm -rf dist build/dist
+	$(BIN)/python -m build --outdir build/dist $(BUILD_FLAGS) .
+	mkdir dist
+	mv build/dist/*.tar.gz dist/
+	PATH="$(abspath $(BIN)):$$PATH" $(BIN)/python -m auditwheel repair --plat $(WHEEL_PLAT) \
+	    -w dist build/dist/*.whl
 	$(BIN)/python -m twine check --strict dist/*
 	$(BIN)/python .ci/check_wheel.py dist/*.whl
 
@@ -114,11 +120,12 @@ wheel-test: dist
 	build/wheel-venv/bin/python -I -m pytest -q -p no:cacheprovider
 
 # --- Checks ---------------------------------------------------------------------
-# The stubs against the installed modules (run outside the source tree, so
-# that the installed stubs are the ones read), and a typed program that uses
-# every module under mypy --strict.
+# The stubs against the installed package and every module in it (stubtest
+# walks the package; run outside the source tree, so that the installed
+# stubs are the ones read), and a typed program that uses every module under
+# mypy --strict.
 typecheck: install $(VENV)/.check-tools
-	cd build && ../$(BIN)/python -I -m mypy.stubtest --mypy-config-file ../pyproject.toml $(MODULES)
+	cd build && ../$(BIN)/python -I -m mypy.stubtest --mypy-config-file ../pyproject.toml chronvale
 	cd build && ../$(BIN)/python -I -m mypy --config-file ../pyproject.toml ../examples/typed_usage.py
 	$(BIN)/python -I examples/typed_usage.py
 

@@ -1,5 +1,7 @@
 """A typed program that uses every module; CI runs it and checks it with `mypy --strict`.
 
+It imports most names from the package itself, the rest from their modules.
+
 The calls under TYPE_CHECKING are mistakes the stubs must catch: each carries
 the `type: ignore` of the error it must raise, and `mypy --strict` reports an
 ignore that is not needed, so a stub that let the mistake through fails.
@@ -9,13 +11,23 @@ import datetime
 import re
 from typing import TYPE_CHECKING
 
+import chronvale
+from chronvale import (
+    DateFormatFinder,
+    date_format_leading_zero,
+    datetime_regex,
+    get_time_components,
+    get_time_fragment,
+    get_zonebook,
+    has_leading_zero,
+    isISOT,
+    non_padded_to_zero_padded_specifiers,
+    replace_non_padded_with_padded,
+    replaceZ,
+    scrubtext,
+)
 from chronvale.reru.pyd import Compiled
-from chronvale.reru.pyd.scrub_text import scrubtext
-from chronvale.reru.pyd.zonebook import get_zonebook, zonebook_dict
-from chronvale.reru.pyd.zududized import PadShaper
-from chronvale.reru.pyd.zududized.joinmark import isISOT
-from chronvale.reru.pyd.zududized.patternseek import DateFormatFinder, get_time_components
-from chronvale.reru.pyd.zududized.suffixswap import replaceZ
+from chronvale.reru.pyd.zonebook import zonebook_dict
 
 
 def parse(text: str) -> datetime.datetime:
@@ -32,13 +44,13 @@ def zone_offset(abbreviation: str) -> str:
 
 
 def hour_of(text: str) -> str | None:
-    pattern: re.Pattern[str] | None = Compiled.get_time_fragment("hour")
+    pattern: re.Pattern[str] | None = get_time_fragment("hour")
     match = pattern.search(text) if pattern is not None else None
     return match.group(1) if match else None
 
 
 def day_month(when: datetime.datetime) -> str:
-    return PadShaper.date_format_leading_zero(when, "%-d/%-m")
+    return date_format_leading_zero(when, "%-d/%-m")
 
 
 def main() -> None:
@@ -49,11 +61,12 @@ def main() -> None:
     assert zone_offset("NPT") == "UTC +5:45" and zonebook_dict["IST"]["dst"] == "GMT"
     assert hour_of("12:30:45 PM") == "12"
     assert Compiled.datetime("%Y-%m-%d").fullmatch("2024-1-05") is not None
+    assert datetime_regex is Compiled.datetime and chronvale.scrubtext is scrubtext
     assert day_month(datetime.datetime(2024, 7, 5)) == "5/7"
-    specifiers: list[str] = PadShaper.non_padded_to_zero_padded_specifiers("no_leading_zero")
+    specifiers: list[str] = non_padded_to_zero_padded_specifiers("no_leading_zero")
     assert "%-d" in specifiers
-    assert PadShaper.has_leading_zero("05") is None
-    assert PadShaper.replace_non_padded_with_padded("%-d/%-m") == "%d/%m"
+    assert has_leading_zero("05") is None
+    assert replace_non_padded_with_padded("%-d/%-m") == "%d/%m"
 
 
 if TYPE_CHECKING:
@@ -62,8 +75,9 @@ if TYPE_CHECKING:
     scrubtext(b"bytes")  # type: ignore[arg-type]
     DateFormatFinder(old_sep=5)  # type: ignore[arg-type]
     DateFormatFinder().search(date_string=None)  # type: ignore[arg-type]
-    Compiled.get_time_fragment("hour").search("12:30")  # type: ignore[union-attr]
-    PadShaper.date_format_leading_zero(datetime.date(2024, 7, 5), "%d")  # type: ignore[arg-type]
+    get_time_fragment("hour").search("12:30")  # type: ignore[union-attr]
+    chronvale.datetime("%Y")  # type: ignore[attr-defined]
+    date_format_leading_zero(datetime.date(2024, 7, 5), "%d")  # type: ignore[arg-type]
     get_zonebook()["UTC"]["name"]  # type: ignore[typeddict-item]
 
 if __name__ == "__main__":

@@ -12,7 +12,7 @@ def test_version_is_the_distribution_version():
 def test_licence_and_stubs_are_installed():
     files = {str(f) for f in importlib.metadata.files("chronvale")}
     assert any(f.endswith(".dist-info/licenses/LICENSE") for f in files)
-    assert "chronvale/py.typed" in files
+    assert {"chronvale/py.typed", "chronvale/__init__.pyi"} <= files
     modules = sorted(pathlib.Path(chronvale.__file__).parent.rglob("*.so"))
     assert len(modules) == 7
     for module in modules:
