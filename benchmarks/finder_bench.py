@@ -32,7 +32,7 @@ WITHOUT_TIME = [("12/31/99", "%m/%d/%y"), ("5 January 2023", "%d %B %Y")]
 FAILING = "2023-01-05T10:30:00"
 COLUMNS = [("%m/%d/%Y %H:%M", 1.5), ("%Y-%m-%d %H:%M:%S", 1.5)]
 ROWS = 2000
-# Issue 12's table: failing searches with a time of day on long texts.
+# Failing searches with a time of day on long texts.
 LONG = [("240 x 'x' + ' 10:30'", "x" * 240 + " 10:30"), ("250 x 'x' ... ' 10:30'", "x" * 244 + " 10:30"),
         ("256", "x" * 250 + " 10:30"), ("260 x 'x' + ' 10:30'", "x" * 260 + " 10:30"),
         ("300", "x" * 294 + " 10:30"), ("'01/05/2023 10:30 ' + 300 x 'z'", "01/05/2023 10:30 " + "z" * 300),
@@ -148,11 +148,33 @@ def bench_long_texts(report):
                       times[LONG[i][0]] / base, bound, False)
 
 
+# A long run of white space between a date and a time of day: the plain
+# algorithm makes five strptime calls here (the fifth parses).
+WIDE = "010523" + " " * 200_000 + "10"
+WIDE_CALLS = ["%m/%d/%y %H", "%m.%d.%y %H", "%m-%d-%y %H", "%m %d %y %H", "%m%d%y %H"]
+
+
+def bench_wide_space(report):
+    assert cold_search(WIDE)() == WIDE_CALLS[-1]
+
+    def plain_calls():
+        for fmt in WIDE_CALLS:
+            try:
+                strptime(WIDE, fmt)
+            except ValueError:
+                pass
+
+    ratio_row(report, "finder, 200,000 spaces between date and time, new finder, cold cache",
+              calls("the plain algorithm's five strptime calls", plain_calls),
+              calls("native search", cold_search(WIDE)), 3, rounds=5, min_batch=0.05, max_n=200)
+
+
 def run(report):
     bench_cold(report)
     bench_columns(report)
     bench_new_shape(report)
     bench_long_texts(report)
+    bench_wide_space(report)
 
 
 if __name__ == "__main__":

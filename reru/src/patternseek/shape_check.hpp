@@ -173,7 +173,7 @@ constexpr const char* kAltV[] = {"5[0-3]", "0[1-9]", "[1-4]\\d", "\\d", nullptr}
 constexpr const char* kAltShortYear[] = {"\\d\\d", nullptr};
 constexpr const char* kAltPercent[] = {"%", nullptr};
 
-inline const char* const* numeric_alternatives(Py_UCS4 directive) {
+constexpr const char* const* numeric_alternatives(Py_UCS4 directive) {
     switch (directive) {
         case 'd':
             return kAltD;
@@ -213,7 +213,7 @@ inline const char* const* numeric_alternatives(Py_UCS4 directive) {
 }
 
 // Directives whose text depends on the locale or the time zone.
-inline bool locale_directive(Py_UCS4 directive) {
+constexpr bool locale_directive(Py_UCS4 directive) {
     switch (directive) {
         case 'a':
         case 'A':
@@ -244,7 +244,7 @@ constexpr const char* kShortMonths[] = {"jan", "feb", "mar", "apr", "may", "jun"
                                         "aug", "sep", "oct", "nov", "dec", nullptr};
 constexpr const char* kAmPm[] = {"am", "pm", nullptr};
 
-inline const char* const* c_locale_names(Py_UCS4 directive) {
+constexpr const char* const* c_locale_names(Py_UCS4 directive) {
     switch (directive) {
         case 'A':
             return kFullWeekdays;
@@ -259,6 +259,60 @@ inline const char* const* c_locale_names(Py_UCS4 directive) {
         default:
             return nullptr;
     }
+}
+
+// The alternatives of a directive as chains of predicates, made from the
+// tables above at compile time.
+struct Chain {
+    std::uint8_t size = 0;
+    std::uint8_t preds[9] = {};
+};
+struct Alternation {
+    Chain chains[12];
+    std::uint8_t count = 0;
+};
+
+// One alternative ("3[0-1]", "[1-2]\d", " [1-9]", ...) or one name.
+constexpr Chain chain_of(const char* alt) {
+    Chain chain;
+    while (*alt) {
+        if (alt[0] == '\\') {  // \d
+            chain.preds[chain.size++] = kDigit;
+            alt += 2;
+        } else if (alt[0] == '[') {  // [x-y]
+            chain.preds[chain.size++] = range(alt[1] - '0', alt[3] - '0');
+            alt += 5;
+        } else {
+            chain.preds[chain.size++] = literal(static_cast<unsigned char>(*alt));
+            ++alt;
+        }
+    }
+    return chain;
+}
+
+struct Alternations {
+    Alternation numeric[128];  // by directive
+    Alternation names[128];    // in the C locale, by directive
+};
+constexpr Alternations make_alternations() {
+    Alternations out{};
+    for (Py_UCS4 d = 0; d < 128; ++d) {
+        if (const char* const* alts = numeric_alternatives(d))
+            for (; *alts; ++alts) out.numeric[d].chains[out.numeric[d].count++] = chain_of(*alts);
+        if (const char* const* names = c_locale_names(d))
+            for (; *names; ++names) out.names[d].chains[out.names[d].count++] = chain_of(*names);
+    }
+    return out;
+}
+inline constexpr Alternations kAlternations = make_alternations();
+
+// The alternation of a directive: its numeric alternatives, or its names in
+// the C locale; NULL for the others.
+inline const Alternation* alternation(Py_UCS4 directive, bool c_locale) {
+    if (directive >= 128) return nullptr;
+    if (kAlternations.numeric[directive].count) return &kAlternations.numeric[directive];
+    if (c_locale && kAlternations.names[directive].count) return &kAlternations.names[directive];
+    return nullptr;
 }
 
 // Whether LC_TIME is the C (or POSIX) locale, where the name directives
@@ -536,34 +590,21 @@ inline void any_run(Text& t, const Bits& in, Bits& out) {
     out.hi = lk;
 }
 
-// A chain of predicates from `in`, its ends merged into `out`; `a` and `b`
-// are working sets.
-inline void chain(Text& t, const Bits& in, const std::uint8_t* preds, int count, Bits& out, Bits& a,
-                  Bits& b) {
-    step(t, in, preds[0], a);
-    for (int i = 1; i < count && !a.empty(); ++i) {
-        step(t, a, preds[i], b);
-        std::swap(a, b);
-    }
-    merge(out, a);
-}
-
-// The predicates of one alternative ("3[0-1]", "[1-2]\d", " [1-9]", ...).
-inline int alternative_predicates(const char* alt, std::uint8_t* out) {
-    int count = 0;
-    while (*alt) {
-        if (alt[0] == '\\') {  // \d
-            out[count++] = kDigit;
-            alt += 2;
-        } else if (alt[0] == '[') {  // [x-y]
-            out[count++] = range(alt[1] - '0', alt[3] - '0');
-            alt += 5;
-        } else {
-            out[count++] = literal(static_cast<unsigned char>(*alt));
-            ++alt;
+// Every chain of an alternation from `in`, their ends into `out`; `a` and
+// `b` are working sets.
+inline void alternation_step(Text& t, const Bits& in, const Alternation& alt, Bits& out, Bits& a,
+                             Bits& b) {
+    out.lo = 0;
+    out.hi = -1;
+    for (int c = 0; c < alt.count; ++c) {
+        const Chain& chain = alt.chains[c];
+        step(t, in, chain.preds[0], a);
+        for (int i = 1; i < chain.size && !a.empty(); ++i) {
+            step(t, a, chain.preds[i], b);
+            std::swap(a, b);
         }
+        merge(out, a);
     }
-    return count;
 }
 
 // %z: [+-]\d\d:?[0-5]\d(:?[0-5]\d(\.\d{1,6})?)? or a case-sensitive Z.
@@ -612,25 +653,12 @@ struct FormatText {
 // not know (it raises ValueError).
 inline bool directive_step(Text& t, Py_UCS4 directive, bool c_locale, const Bits& in, Bits& out,
                            Bits* w) {
-    std::uint8_t preds[16];
-    if (const char* const* names = c_locale ? c_locale_names(directive) : nullptr) {
-        out.lo = 0;
-        out.hi = -1;
-        for (; *names; ++names) {
-            int count = 0;
-            for (const char* c = *names; *c; ++c)
-                preds[count++] = literal(static_cast<unsigned char>(*c));
-            chain(t, in, preds, count, out, w[0], w[1]);
-        }
+    if (const Alternation* alt = alternation(directive, c_locale)) {
+        alternation_step(t, in, *alt, out, w[0], w[1]);
     } else if (locale_directive(directive)) {
         any_run(t, in, out);
     } else if (directive == 'z') {
         offset_step(t, in, out, w);
-    } else if (const char* const* alts = numeric_alternatives(directive)) {
-        out.lo = 0;
-        out.hi = -1;
-        for (; *alts; ++alts)
-            chain(t, in, preds, alternative_predicates(*alts, preds), out, w[0], w[1]);
     } else {
         return false;
     }
@@ -688,6 +716,82 @@ inline bool repeats_a_group(FormatText fmt) {
     return repeated || (composite && groups > 1);
 }
 
+// ---------------------------------------------------------------------------
+// The same steps for a text under 64 characters, where a position set is one
+// word and every step a few operations on it. The tests hold the two to the
+// same verdicts on every input (Text's min_words runs short texts through
+// sets of several words).
+
+inline Word step_word(Text& t, Word in, int p) { return in ? (in & t.mask(p, 0)) << 1 : 0; }
+
+inline Word alternation_word(Text& t, Word in, const Alternation& alt) {
+    Word out = 0;
+    for (int c = 0; c < alt.count; ++c) {
+        const Chain& chain = alt.chains[c];
+        Word x = in;
+        for (int i = 0; i < chain.size && x; ++i) x = (x & t.mask(chain.preds[i], 0)) << 1;
+        out |= x;
+    }
+    return out;
+}
+
+// \s+, as space_run: the bits of the text's characters stay below bit 63,
+// so the addition cannot carry out of the word.
+inline Word space_word(Text& t, Word in) {
+    const Word s = t.space(0), x = in & s;
+    const Word covered = ((s + x) ^ s | x) & s;
+    return (covered << 1) & (~s | (s & ~(s >> 1)));
+}
+
+inline Word any_word(Text& t, Word in) {
+    if (!in) return 0;
+    return (~Word{0} << std::countr_zero(in)) & (~Word{0} >> (63 - t.size()));
+}
+
+inline Word offset_word(Text& t, Word in) {
+    Word out = step_word(t, in, kUpperZ);
+    Word a = step_word(t, step_word(t, step_word(t, in, kSign), kDigit), kDigit);
+    auto colon_pair = [&t](Word from) {  // :?[0-5]\d
+        const Word b = from | step_word(t, from, ':');
+        return step_word(t, step_word(t, b, range(0, 5)), kDigit);
+    };
+    const Word minutes = colon_pair(a), seconds = colon_pair(minutes);
+    out |= minutes | seconds;
+    a = step_word(t, seconds, '.');
+    for (int i = 0; i < 6 && a; ++i) {
+        a = step_word(t, a, kDigit);
+        out |= a;
+    }
+    return out;
+}
+
+// advance() for one word: false when the format is bad.
+inline bool advance_word(Text& t, FormatText fmt, bool c_locale, Word& reach) {
+    for (Py_ssize_t i = 0; i < fmt.n && reach;) {
+        const Py_UCS4 c = fmt[i];
+        if (c == '%') {
+            if (i + 1 >= fmt.n) return false;  // stray %
+            const Py_UCS4 directive = fmt[i + 1];
+            i += 2;
+            if (const Alternation* alt = alternation(directive, c_locale))
+                reach = alternation_word(t, reach, *alt);
+            else if (locale_directive(directive))
+                reach = any_word(t, reach);
+            else if (directive == 'z')
+                reach = offset_word(t, reach);
+            else
+                return false;
+        } else if (Py_UNICODE_ISSPACE(c)) {
+            while (i < fmt.n && Py_UNICODE_ISSPACE(fmt[i])) ++i;
+            reach = space_word(t, reach);
+        } else {
+            ++i;
+            reach = step_word(t, reach, literal(c));
+        }
+    }
+    return true;
+}
+
 // The working sets of one check: the reach, its spare, and those of the
 // steps. Sets 0..1 are the reach; 2..kScratch-1 go to the steps.
 struct Work {
@@ -701,6 +805,14 @@ struct Work {
 // The positions where a match of `fmt` starting at a position of `from`
 // can end, into `out` (a set of the caller's); false when the format is bad.
 inline bool ends_after(Text& t, FormatText fmt, bool c_locale, const Bits& from, Bits& out) {
+    if (t.words() == 1) {
+        Word reach = from.word(0);
+        const bool good = advance_word(t, fmt, c_locale, reach);
+        out.words[0] = good ? reach : 0;
+        out.lo = 0;
+        out.hi = good && reach ? 0 : -1;
+        return good;
+    }
     Work work(t);
     Bits *reach = &work.a, *spare = &work.b;
     copy(*reach, from);
@@ -716,6 +828,10 @@ inline bool ends_after(Text& t, FormatText fmt, bool c_locale, const Bits& from,
 // False when strptime(text, fmt) certainly fails with ValueError.
 inline bool may_parse(Text& t, FormatText fmt, bool c_locale) {
     if (!t.ok() || repeats_a_group(fmt)) return true;
+    if (t.words() == 1) {
+        Word reach = 1;
+        return advance_word(t, fmt, c_locale, reach) && (reach >> t.size() & 1);
+    }
     Work work(t);
     Bits *reach = &work.a, *spare = &work.b;
     reach->words[0] = 1;
