@@ -526,6 +526,13 @@ bool try_list(Search& s, PyObject* candidates, Ref* result) {
         // The set is held: hashing and comparing a candidate can run Python
         // code, which may replace the field and free the set.
         Ref seen_set = Ref::borrow(s.self->seen_formats);
+        // An entry proved refused ends in seen_formats whether it was there
+        // or not; where the set's operations run no Python code, adding it
+        // is all the steps below would do.
+        if (s.layer.refused_entry(seen_set.get(), fmt.get())) {
+            if (PySet_Add(seen_set.get(), fmt.get()) != 0) return false;
+            continue;
+        }
         const int seen = PySet_CheckExact(seen_set.get())
                              ? PySet_Contains(seen_set.get(), fmt.get())
                              : PySequence_Contains(seen_set.get(), fmt.get());

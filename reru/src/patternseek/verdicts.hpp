@@ -221,6 +221,13 @@ public:
                    : Verdict::refused;
     }
 
+    // Stage 3: whether the entry `fmt` is proved refused and the set's
+    // operations with it run no Python code (an exact set of exact str).
+    bool refused_entry(PyObject* set, PyObject* fmt) {
+        return kEnabled && facts_hold() && PySet_CheckExact(set) && PyUnicode_CheckExact(fmt) &&
+               pure_container(set) && judge(fmt, true) == Verdict::refused;
+    }
+
     // Stage 2, middle loop: the first index >= from of `times` whose
     // candidates with the date format `date` (at index `date_hint` of its
     // list) and the separators may not all be refused; `from` itself when
