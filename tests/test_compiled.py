@@ -2,6 +2,7 @@ import copy
 import ctypes
 import hashlib
 import importlib
+import itertools
 import json
 import os
 import pickle
@@ -153,6 +154,9 @@ def test_source_dictionary_growing_while_compiled(monkeypatch):
     (Items([5]), TypeError, "'int' object is not iterable"),
     (Items([("x", "a"), ("y",)]), ValueError, "not enough values to unpack (expected 2, got 1)"),
     (Items([("x", "a", "b")]), ValueError, "too many values to unpack (expected 2)"),
+    # the third item tells that there are too many; no more is taken
+    (Items([itertools.count()]), ValueError, "too many values to unpack (expected 2)"),
+    (Items([itertools.chain("xab", Failing())]), ValueError, "too many values to unpack (expected 2)"),
     (Items([Failing()]), ArithmeticError, "iteration failed"),
 ])
 def test_compile_regex_patterns_failures(monkeypatch, value, error, message):
