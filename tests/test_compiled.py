@@ -14,6 +14,7 @@ import types
 import pytest
 
 from chronvale.reru.pyd import Compiled, zonebook
+from chronvale.reru.pyd.zududized import patternseek
 
 ATTRIBUTES = [
     ("second_regex", "datetime_second"), ("minute_regex", "datetime_minute"),
@@ -94,6 +95,12 @@ def test_pattern_sources_and_flags():
 def test_search_results(key, text, found, groups):
     match = Compiled.compiled_patterns[key].search(text)
     assert (match and match.group(0), match and match.groups()) == (found, groups)
+
+
+def test_time_of_day_pattern_is_the_finders():
+    ours, finders = Compiled.anytime_regex, patternseek.anytime_regex
+    assert len(ours.pattern) == 125
+    assert (ours.pattern, ours.flags) == (finders.pattern, finders.flags)
 
 
 class Items:

@@ -8,6 +8,7 @@
 // pattern attributes) are read from the module dictionary, then the
 // builtins, each time they are used, so rebinding an attribute changes later
 // behaviour; nothing compiled at import is ever rebuilt.
+#include "anytime_pattern.hpp"
 #include "reru.hpp"
 
 #include <iterator>
@@ -94,8 +95,7 @@ constexpr Pair fixed_sources[] = {
      R"re((?P<hours>\d{1,2}):(?P<minutes>\d{2})(?::(?P<seconds>\d{2})(?:\.(?P<microseconds>\d+))?)?)re"},
     {"timezone_offset", R"re((?<!\d)[+-]?(?:\d{1,2}(?::\d{1,2})?|\d{3,4})(?!\d))re"},
     {"iana_timezone_identifier", R"re(\b[A-Za-z_]+/[A-Za-z_]+\b)re"},
-    {"anytime",
-     R"re((?<!\d)(\d{1,2}:\d{2}(?::\d{2})?|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?(?=\s|$))re"},
+    {"anytime", anytime_source},
     {"timeplus",
      R"re((\d{1,2}:\d{2}:\d{2}|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?)re"},
     {"establish_time_boundary", R"re((?<!\d)(\d{1,2}:\S.*))re"},
