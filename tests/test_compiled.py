@@ -50,8 +50,7 @@ def test_pattern_sources_and_flags():
     abbreviations = r"\b(" + "|".join(zones) + r")\b"
     names = r"\b(" + "|".join(row["full_name"] for row in zones.values()) + r")\b"
     sources = list(Compiled.regex_patterns.items())
-    # The twelve fixed sources, keys and texts in order, checked once against the published
-    # list and pinned here by a digest.
+    # The twelve fixed sources, keys and texts in order, pinned by a digest of the list.
     assert digest(sources[:12]) == "db54213543e8ef1001a66529aabd78653a99c634357e6192a16ef1ae686ff759"
     assert sources[12:] == [("timezone_abbreviation", abbreviations), ("full_timezone_name", names)]
     assert Compiled.timezone_abbrv == list(zones)
@@ -180,8 +179,8 @@ def test_compile_regex_patterns_failures(monkeypatch, value, error, message):
 
 def test_directive_table():
     # What every "%x" and "%-x" becomes, for every ASCII letter: the 29 directives of the
-    # table, checked once against the published list and pinned by a digest; any other
-    # letter stays as it is.
+    # table and their fragments, pinned by a digest of the table; any other letter stays as
+    # it is.
     table = {}
     for directive in ("%" + c for c in string.ascii_letters):
         for d in (directive, directive.replace("%", "%-")):
