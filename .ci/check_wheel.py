@@ -1,6 +1,7 @@
 """Checks a built wheel: it holds every module with its stub, py.typed and the
-licence, and auditwheel finds it compatible with manylinux_2_17 (glibc 2.17)
-or an older policy.
+licence, and no other native module (the test-only ones never ship); and
+auditwheel finds it compatible with manylinux_2_17 (glibc 2.17) or an older
+policy.
 
 Usage: python .ci/check_wheel.py WHEEL
 """
@@ -35,6 +36,12 @@ def missing_files(names: list[str]) -> list[str]:
     return missing
 
 
+def foreign_modules(names: list[str]) -> list[str]:
+    """Native modules in the wheel that are not the package's: the test builds."""
+    return [name for name in names if name.endswith(".so")
+            and not any(name.startswith(module + ".") for module in MODULES)]
+
+
 def glibc_needed(wheel: Path) -> tuple[int, int]:
     """The glibc version of the manylinux tag auditwheel finds the wheel consistent with."""
     report = subprocess.run(
@@ -55,8 +62,12 @@ def main() -> None:
     wheel = Path(sys.argv[1])
     with zipfile.ZipFile(wheel) as archive:
         missing = missing_files(archive.namelist())
+        foreign = foreign_modules(archive.namelist())
     if missing:
         raise SystemExit(f"{wheel.name} lacks: {', '.join(missing)}")
+    if foreign:
+        raise SystemExit(f"{wheel.name} holds modules that are not the package's: "
+                         f"{', '.join(foreign)}")
     needed = glibc_needed(wheel)
     if needed > OLDEST_GLIBC:
         raise SystemExit(
