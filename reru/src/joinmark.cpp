@@ -130,10 +130,6 @@ const reru::FunctionDef isISOT_def{"isISOT", isISOT, "isISOT($module, /, date_st
 
 reru::ModuleGuard guard{"joinmark"};
 
-bool body(PyObject* module, PyObject*) {
-    return reru::add_function(module, isISOT_def) && reru::set_all(module, {"isISOT"});
-}
-
 }  // namespace
 
-RERU_MODULE(joinmark, guard, body)
+RERU_MODULE(joinmark, guard, reru::sole_function<isISOT_def>)

@@ -336,14 +336,10 @@ const reru::FunctionDef scrubtext_def{"scrubtext", scrubtext,
 
 reru::ModuleGuard guard{"scrub_text"};
 
-bool body(PyObject* module, PyObject*) {
-    return reru::add_function(module, scrubtext_def) && reru::set_all(module, {"scrubtext"});
-}
-
 }  // namespace
 
 // The test twin of the portable block path is this module under another name.
 #ifndef SCRUB_TEXT_MODULE
 #define SCRUB_TEXT_MODULE scrub_text
 #endif
-RERU_MODULE(SCRUB_TEXT_MODULE, guard, body)
+RERU_MODULE(SCRUB_TEXT_MODULE, guard, reru::sole_function<scrubtext_def>)

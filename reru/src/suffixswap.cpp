@@ -52,10 +52,6 @@ const reru::FunctionDef replaceZ_def{"replaceZ", replaceZ,
 
 reru::ModuleGuard guard{"suffixswap"};
 
-bool body(PyObject* module, PyObject*) {
-    return reru::add_function(module, replaceZ_def) && reru::set_all(module, {"replaceZ"});
-}
-
 }  // namespace
 
-RERU_MODULE(suffixswap, guard, body)
+RERU_MODULE(suffixswap, guard, reru::sole_function<replaceZ_def>)
