@@ -5,6 +5,8 @@ of an exact str. Every call is made both ways, so that the usual call (one
 exact str by position, which skips the argument parser) and the parsed one
 are held against each other."""
 import importlib
+import subprocess
+import sys
 
 import pytest
 
@@ -73,3 +75,36 @@ def test_exact_str_read_whole_then_cut_at_a_nul(function, param, typed):
         expected = outcome(function, text.split("\0")[0])
         assert outcome(function, text) == expected, text
         assert outcome(function, **{param: text}) == expected, text
+
+
+FAILED_ALLOCATIONS = """
+import _testcapi
+from chronvale.reru.pyd import scrub_text
+from chronvale.reru.pyd.zududized import joinmark, suffixswap
+long = "é" * 200 + "  x\\t" * 100
+texts = ["a\\0b", "é\\0b", "12:00Z", "é 12:00Z", long + "Z", "  a  b  " * 40, "é  b", long,
+         "2024-01-15T12:30é", "2024-01-15T12:30\\0é"]
+for function in (joinmark.isISOT, suffixswap.replaceZ, scrub_text.scrubtext):
+    for text in texts:
+        expected = function(text)
+        for n in range(6):
+            text = (text + ".")[:-1]  # a new str, its UTF-8 form not made yet
+            _testcapi.set_nomemory(n, n + 1)
+            try:
+                result = function(text)
+            except MemoryError:
+                result = MemoryError
+            finally:
+                _testcapi.remove_mem_hooks()
+            assert result == expected or result is MemoryError, (function, text, n)
+print("ok")
+"""
+
+
+def test_a_failed_allocation_raises_memory_error():
+    # Each of the first allocations a call makes fails in turn, in a fresh interpreter: the
+    # call raises MemoryError or, where that allocation was not its own, answers as usual.
+    pytest.importorskip("_testcapi")
+    result = subprocess.run([sys.executable, "-I", "-c", FAILED_ALLOCATIONS],
+                            capture_output=True, text=True, timeout=60)
+    assert (result.returncode, result.stderr, result.stdout) == (0, "", "ok\n")
