@@ -2,6 +2,7 @@ import copy
 import ctypes
 import hashlib
 import importlib
+import itertools
 import json
 import os
 import pickle
@@ -13,6 +14,7 @@ import types
 import pytest
 
 from chronvale.reru.pyd import Compiled, zonebook
+from chronvale.reru.pyd.zududized import patternseek
 
 ATTRIBUTES = [
     ("second_regex", "datetime_second"), ("minute_regex", "datetime_minute"),
@@ -48,8 +50,7 @@ def test_pattern_sources_and_flags():
     abbreviations = r"\b(" + "|".join(zones) + r")\b"
     names = r"\b(" + "|".join(row["full_name"] for row in zones.values()) + r")\b"
     sources = list(Compiled.regex_patterns.items())
-    # The twelve fixed sources, keys and texts in order, checked once against the published
-    # list and pinned here by a digest.
+    # The twelve fixed sources, keys and texts in order, pinned by a digest of the list.
     assert digest(sources[:12]) == "db54213543e8ef1001a66529aabd78653a99c634357e6192a16ef1ae686ff759"
     assert sources[12:] == [("timezone_abbreviation", abbreviations), ("full_timezone_name", names)]
     assert Compiled.timezone_abbrv == list(zones)
@@ -93,6 +94,12 @@ def test_pattern_sources_and_flags():
 def test_search_results(key, text, found, groups):
     match = Compiled.compiled_patterns[key].search(text)
     assert (match and match.group(0), match and match.groups()) == (found, groups)
+
+
+def test_time_of_day_pattern_is_the_finders():
+    ours, finders = Compiled.anytime_regex, patternseek.anytime_regex
+    assert len(ours.pattern) == 125
+    assert (ours.pattern, ours.flags) == (finders.pattern, finders.flags)
 
 
 class Items:
@@ -153,6 +160,9 @@ def test_source_dictionary_growing_while_compiled(monkeypatch):
     (Items([5]), TypeError, "'int' object is not iterable"),
     (Items([("x", "a"), ("y",)]), ValueError, "not enough values to unpack (expected 2, got 1)"),
     (Items([("x", "a", "b")]), ValueError, "too many values to unpack (expected 2)"),
+    # the third item tells that there are too many; no more is taken
+    (Items([itertools.count()]), ValueError, "too many values to unpack (expected 2)"),
+    (Items([itertools.chain("xab", Failing())]), ValueError, "too many values to unpack (expected 2)"),
     (Items([Failing()]), ArithmeticError, "iteration failed"),
 ])
 def test_compile_regex_patterns_failures(monkeypatch, value, error, message):
@@ -169,8 +179,8 @@ def test_compile_regex_patterns_failures(monkeypatch, value, error, message):
 
 def test_directive_table():
     # What every "%x" and "%-x" becomes, for every ASCII letter: the 29 directives of the
-    # table, checked once against the published list and pinned by a digest; any other
-    # letter stays as it is.
+    # table and their fragments, pinned by a digest of the table; any other letter stays as
+    # it is.
     table = {}
     for directive in ("%" + c for c in string.ascii_letters):
         for d in (directive, directive.replace("%", "%-")):

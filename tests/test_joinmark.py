@@ -52,7 +52,7 @@ ACCEPTED = [
     "20240115T123045", "20240115T123045Z", "20240115T123045+0100", "20240115T123045-0500",
     "20240115T123045.123", "20240115T123045.123Z", "20240115T123045.123+0100",
     "20240115T123045+abcd", "20240115T123045.12Z", "2024+1+1T120000", "20240115T1:3:45Z",
-    " 2020115T120000", "2024\t1\n1T120000", "-0040229T120000", "20240115T12 :00",
+    " 2020115T120000", "2024\t1\n1T120000", "2024\r1\x0b1T1200\x0c0", "-0040229T120000", "20240115T12 :00",
     "20240115T12é00", "20240115T123045.é1", "20240115T123045+éé",
     # extended layout
     "2024-01-15T12:30", "2024-01-15T12:30Z", "2024-01-15T12:30+01:00", "2024-01-15T12:30:45",
@@ -141,25 +141,6 @@ def test_calendar_and_clock_limits_in_both_layouts():
     texts += [f"2024-01-15T{h:02}:{m:02}" for h, m, _ in times]
     assert mismatches(texts) == []
     assert sum(map(isISOT, texts)) == sum(model(t) for t in texts) > 400
-
-
-@pytest.mark.parametrize("call, error, message", [
-    (lambda: isISOT(None), AttributeError, "'NoneType' object has no attribute 'encode'"),
-    (lambda: isISOT(b"2024-01-15T12:30"), TypeError,
-     "Argument 'date_string' has incorrect type (expected str, got bytes)"),
-    (lambda: isISOT(5), TypeError, "Argument 'date_string' has incorrect type (expected str, got int)"),
-    (lambda: isISOT(type("S", (str,), {})("x")), TypeError,
-     "Argument 'date_string' has incorrect type (expected str, got S)"),
-    (lambda: isISOT(), TypeError, "isISOT() takes exactly 1 positional argument (0 given)"),
-    (lambda: isISOT("a", "b"), TypeError, "isISOT() takes exactly 1 positional argument (2 given)"),
-    (lambda: isISOT("a", text="b"), TypeError, "isISOT() got an unexpected keyword argument 'text'"),
-    (lambda: isISOT("2024-01-15T12:30\0\udfff"), UnicodeEncodeError,
-     "'utf-8' codec can't encode character '\\udfff' in position 17: surrogates not allowed"),
-])
-def test_argument_errors(call, error, message):
-    with pytest.raises(error) as info:
-        call()
-    assert str(info.value) == message
 
 
 def test_module_surface():

@@ -18,8 +18,8 @@ MILITARY_WORDS = ("Alpha Bravo Charlie Delta Echo Foxtrot Golf Hotel India Kilo 
 
 
 def test_the_whole_table_in_order():
-    # Every key, row and text in table order, checked once against the published list and
-    # pinned here by a digest; the tests below state the rules the rows follow.
+    # Every key, row and text in table order, pinned by a digest of the whole table; the
+    # tests below state the rules the rows follow.
     digest = hashlib.sha256(json.dumps(list(BOOK.items())).encode()).hexdigest()
     assert digest == "6c9dc69be4117c39c54e0c6bb2ee88097a6faf8c138361451ca6e4dc8d4e003b"
     assert (len(BOOK), list(BOOK)[0], list(BOOK)[-1]) == (216, "CVT", "WARST")

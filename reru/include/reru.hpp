@@ -5,6 +5,7 @@
 #include "reru/function.hpp"
 #include "reru/globals.hpp"
 #include "reru/module.hpp"
+#include "reru/ops.hpp"
 #include "reru/ref.hpp"
 #include "reru/text.hpp"
 #include "reru/types.hpp"

@@ -8,6 +8,7 @@
 // pattern attributes) are read from the module dictionary, then the
 // builtins, each time they are used, so rebinding an attribute changes later
 // behaviour; nothing compiled at import is ever rebuilt.
+#include "anytime_pattern.hpp"
 #include "reru.hpp"
 
 #include <iterator>
@@ -21,7 +22,6 @@ namespace {
 reru::Name name_re{"re"};
 reru::Name name_compile{"compile"};
 reru::Name name_ignorecase{"IGNORECASE"};
-reru::Name name_replace{"replace"};
 reru::Name name_items{"items"};
 reru::Name name_values{"values"};
 reru::Name name_get{"get"};
@@ -95,8 +95,7 @@ constexpr Pair fixed_sources[] = {
      R"re((?P<hours>\d{1,2}):(?P<minutes>\d{2})(?::(?P<seconds>\d{2})(?:\.(?P<microseconds>\d+))?)?)re"},
     {"timezone_offset", R"re((?<!\d)[+-]?(?:\d{1,2}(?::\d{1,2})?|\d{3,4})(?!\d))re"},
     {"iana_timezone_identifier", R"re(\b[A-Za-z_]+/[A-Za-z_]+\b)re"},
-    {"anytime",
-     R"re((?<!\d)(\d{1,2}:\d{2}(?::\d{2})?|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?(?=\s|$))re"},
+    {"anytime", anytime_source},
     {"timeplus",
      R"re((\d{1,2}:\d{2}:\d{2}|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?)re"},
     {"establish_time_boundary", R"re((?<!\d)(\d{1,2}:\S.*))re"},
@@ -185,24 +184,6 @@ Ref re_compile(PyObject* source, bool ignorecase) {
     return Ref::steal(PyObject_Vectorcall(compile.get(), args, 2, nullptr));
 }
 
-// Splits a (key, value) item the way tuple unpacking does.
-bool unpack_pair(PyObject* item, Ref& first, Ref& second) {
-    Ref seq = Ref::steal(PySequence_Tuple(item));
-    if (!seq) return false;
-    const Py_ssize_t n = PyTuple_GET_SIZE(seq.get());
-    if (n < 2) {
-        PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", n);
-        return false;
-    }
-    if (n > 2) {
-        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-        return false;
-    }
-    first = Ref::borrow(PyTuple_GET_ITEM(seq.get(), 0));
-    second = Ref::borrow(PyTuple_GET_ITEM(seq.get(), 1));
-    return true;
-}
-
 // "\b(" + "|".join(names) + ")\b"
 Ref word_alternation(PyObject* names) {
     Ref bar = str("|");
@@ -227,21 +208,12 @@ Ref build_directive_patterns() {
     return table;
 }
 
-// text.replace(old, new): direct for a str, else through the object's own
-// method (so None fails with the interpreter's AttributeError).
-Ref replace(PyObject* text, PyObject* old, PyObject* replacement) {
-    if (PyUnicode_CheckExact(text))
-        return Ref::steal(PyUnicode_Replace(text, old, replacement, -1));
-    return Ref::steal(
-        PyObject_CallMethodObjArgs(text, name_replace.get(), old, replacement, nullptr));
-}
-
 Ref translate_directives(PyObject* fmt) {
     Ref text = Ref::borrow(fmt);
     const Py_ssize_t n = PyTuple_GET_SIZE(directive_patterns);
     for (Py_ssize_t i = 0; i < n && text; ++i) {
         PyObject* pair = PyTuple_GET_ITEM(directive_patterns, i);
-        text = replace(text.get(), PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
+        text = reru::str_replace(text.get(), PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
     }
     return text;
 }
@@ -291,7 +263,8 @@ bool compile_items(PyObject* sources, PyObject* compiled) {
     if (!it) return false;
     while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
         Ref key, source;
-        if (!unpack_pair(item.get(), key, source) ||
+        // A pair that cannot be iterated fails as iter() does.
+        if (!reru::unpack_pair(item.get(), key, source, reru::NonIterable::not_iterable) ||
             !compile_into(compiled, key.get(), source.get()))
             return false;
     }

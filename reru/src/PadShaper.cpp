@@ -60,7 +60,6 @@ reru::Name n_no_leading_zero{"no_leading_zero"};
 reru::Name n_leading_zero{"leading_zero"};
 reru::Name n_zero_padded{"zero_padded"};
 reru::Name n_format{"format"};
-reru::Name n_replace{"replace"};
 reru::Name n_strftime{"strftime"};
 reru::Name n_items{"items"};
 reru::Name n_sub{"sub"};
@@ -103,30 +102,6 @@ int each(PyObject* iterable, Step&& step) {
         const int r = step(next.get());
         if (r != 0) return r;
     }
-}
-
-// `first, second = pair`, with the interpreter's unpacking errors.
-bool unpack_pair(PyObject* pair, Ref& first, Ref& second) {
-    if (Py_TYPE(pair)->tp_iter == nullptr && !PySequence_Check(pair)) {
-        PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object",
-                     Py_TYPE(pair)->tp_name);
-        return false;
-    }
-    Ref it = Ref::steal(PyObject_GetIter(pair));
-    if (!it) return false;
-    Ref* slots[] = {&first, &second};
-    for (int i = 0; i < 2; ++i) {
-        *slots[i] = Ref::steal(PyIter_Next(it.get()));
-        if (!*slots[i]) {
-            if (!PyErr_Occurred())
-                PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)",
-                             i);
-            return false;
-        }
-    }
-    Ref extra = Ref::steal(PyIter_Next(it.get()));
-    if (extra) PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-    return !PyErr_Occurred();
 }
 
 // `value == selector` as the == operator decides it. -1 on error.
@@ -209,11 +184,6 @@ PyObject* non_padded_to_zero_padded_specifiers(PyObject*, PyObject* const* args,
 // ---------------------------------------------------------------------------
 // Rewriting formats
 
-// text.replace(old, new).
-Ref replace_all(PyObject* text, PyObject* old, PyObject* replacement) {
-    return call_method(text, n_replace, old, replacement);
-}
-
 // The "format" text of one side ("no_leading_zero" or "zero_padded") of a
 // zero_handling_table entry.
 Ref side_format(PyObject* entry, const reru::Name& which) {
@@ -231,7 +201,7 @@ Ref replace_row(PyObject* text, PyObject* key) {
     if (!old) return old;
     Ref replacement = side_format(entry.get(), n_zero_padded);
     if (!replacement) return replacement;
-    return replace_all(text, old.get(), replacement.get());
+    return reru::str_replace(text, old.get(), replacement.get());
 }
 
 PyObject* replace_non_padded_with_padded(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -281,8 +251,8 @@ Ref padded_format(PyObject* module, PyObject* format_string) {
     Ref working = Ref::borrow(format_string);
     const int r = each(pairs.get(), [&](PyObject* pair) {
         Ref key, value;
-        if (!unpack_pair(pair, key, value) || !as_str(key) || !as_str(value)) return -1;
-        working = replace_all(working.get(), key.get(), value.get());
+        if (!reru::unpack_pair(pair, key, value) || !as_str(key) || !as_str(value)) return -1;
+        working = reru::str_replace(working.get(), key.get(), value.get());
         return working ? 0 : -1;
     });
     return r < 0 ? Ref() : working;

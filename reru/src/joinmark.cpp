@@ -11,13 +11,7 @@
 
 namespace {
 
-// The bytes under test; `at` reads the closing NUL for any position at or
-// past the end.
-struct Text {
-    const unsigned char* s;
-    Py_ssize_t n;
-    unsigned char at(Py_ssize_t i) const { return i < n ? s[i] : 0; }
-};
+using reru::Utf8Text;
 
 constexpr bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
@@ -68,9 +62,9 @@ bool valid_time(int hour, int minute, int second) {
 // then an optional "Z" or a sign with four bytes of any kind. The fields
 // are converted as atoi converts them, not required to be digits; plain
 // digits, the usual case, are read directly.
-bool basic_layout(const Text& t) {
-    const unsigned char* s = t.s;
-    if (t.n < 15 || s[8] != 'T') return false;
+bool basic_layout(const Utf8Text& t) {
+    const unsigned char* s = t.bytes();
+    if (t.size < 15 || s[8] != 'T') return false;
     const bool digits = has_shape(s, "ddddddddTdddddd");
     const int year = digits ? four_digits(s) : field_value<4>(s);
     const int month = digits ? two_digits(s + 4) : field_value<2>(s + 4);
@@ -82,74 +76,60 @@ bool basic_layout(const Text& t) {
     const Py_ssize_t p = t.at(15) == '.' ? 19 : 15;
     const unsigned char c = t.at(p);
     const Py_ssize_t expected = c == 'Z' ? p + 1 : (c == '+' || c == '-') ? p + 5 : p;
-    return expected == t.n;
+    return expected == t.size;
 }
 
 // Position after the zone at `p`: a "Z", or a sign with hh:mm (any
 // values), or nothing; -1 when a sign is not followed by hh:mm.
-Py_ssize_t after_zone(const Text& t, Py_ssize_t p) {
+Py_ssize_t after_zone(const Utf8Text& t, Py_ssize_t p) {
     const unsigned char c = t.at(p);
     if (c == 'Z') return p + 1;
     if (c != '+' && c != '-') return p;
-    return p + 6 <= t.n && has_shape(t.s + p + 1, "dd:dd") ? p + 6 : -1;
+    return p + 6 <= t.size && has_shape(t.bytes() + p + 1, "dd:dd") ? p + 6 : -1;
 }
 
 // YYYY-MM-DDThh:mm, optionally :ss and then a point with any number of
 // digits, then an optional zone.
-bool extended_layout(const Text& t) {
-    const unsigned char* s = t.s;
-    if (t.n < 16 || !has_shape(s, "dddd-dd-ddTdd:dd")) return false;
+bool extended_layout(const Utf8Text& t) {
+    const unsigned char* s = t.bytes();
+    if (t.size < 16 || !has_shape(s, "dddd-dd-ddTdd:dd")) return false;
     if (!valid_date(four_digits(s), two_digits(s + 5), two_digits(s + 8))) return false;
     Py_ssize_t p = 16;
     int second = 0;
     if (t.at(16) == ':') {
-        if (t.n < 19 || !has_shape(s + 17, "dd")) return false;
+        if (t.size < 19 || !has_shape(s + 17, "dd")) return false;
         second = two_digits(s + 17);
         p = 19;
         if (t.at(19) == '.') {
             for (p = 20; is_digit(t.at(p));) ++p;
         }
     }
-    return valid_time(two_digits(s + 11), two_digits(s + 14), second) && after_zone(t, p) == t.n;
+    return valid_time(two_digits(s + 11), two_digits(s + 14), second) && after_zone(t, p) == t.size;
 }
 
-bool is_iso_t(const reru::Utf8Text& text) {
-    const Text t{reinterpret_cast<const unsigned char*>(text.data), text.size};
-    return basic_layout(t) || extended_layout(t);
-}
-
-// The answer for the UTF-8 bytes `data[0 .. size)`, before the cut at a
+// The answer for the whole UTF-8 text of the argument, before the cut at a
 // NUL. Both layouts need 15 bytes or more and a "T" at 8 or at 10; a cut
 // cannot create either, so most texts are ruled out before the NUL is
 // looked for.
-PyObject* answer(const char* data, Py_ssize_t size, bool ascii) {
-    if (size < 15 || (data[8] != 'T' && data[10] != 'T')) Py_RETURN_FALSE;
-    return Py_NewRef(is_iso_t(reru::until_nul(data, size, ascii)) ? Py_True : Py_False);
+bool is_iso_t(const Utf8Text& whole) {
+    if (whole.size < 15 || (whole.data[8] != 'T' && whole.data[10] != 'T')) return false;
+    const Utf8Text t = reru::until_nul(whole);
+    return basic_layout(t) || extended_layout(t);
 }
 
+const reru::Unary isISOT_sig{"isISOT", "date_string"};
+
 PyObject* isISOT(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    // The usual call, one ASCII str by position, skips the argument parser.
-    if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0]) &&
-        PyUnicode_IS_ASCII(args[0])) {
-        return answer(static_cast<const char*>(PyUnicode_DATA(args[0])),
-                      PyUnicode_GET_LENGTH(args[0]), true);
-    }
-    static const reru::Unary sig{"isISOT", "date_string"};
-    PyObject* value = sig.str_arg(args, nargs, kwnames);
-    if (value == nullptr) return nullptr;
-    reru::Utf8Text text;
-    if (!reru::str_arg_utf8(value, text)) return nullptr;
-    return answer(text.data, text.size, text.ascii);
+    Utf8Text whole;
+    if (reru::utf8_arg(isISOT_sig, reru::Declared::str, args, nargs, kwnames, whole) == nullptr)
+        return nullptr;
+    return Py_NewRef(is_iso_t(whole) ? Py_True : Py_False);
 }
 
 const reru::FunctionDef isISOT_def{"isISOT", isISOT, "isISOT($module, /, date_string)\n--\n\n"};
 
 reru::ModuleGuard guard{"joinmark"};
 
-bool body(PyObject* module, PyObject*) {
-    return reru::add_function(module, isISOT_def) && reru::set_all(module, {"isISOT"});
-}
-
 }  // namespace
 
-RERU_MODULE(joinmark, guard, body)
+RERU_MODULE(joinmark, guard, reru::sole_function<isISOT_def>)

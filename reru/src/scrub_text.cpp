@@ -303,18 +303,6 @@ PyObject* scrubbed_str(const unsigned char* s, Py_ssize_t n, bool ascii, PyObjec
     return reru::str_from_utf8(out, size, ascii);
 }
 
-// An exact str: its own UTF-8 form, read in place when it is ASCII.
-PyObject* scrub_str(PyObject* s) {
-    if (PyUnicode_IS_ASCII(s)) {
-        return scrubbed_str(static_cast<const unsigned char*>(PyUnicode_DATA(s)),
-                            PyUnicode_GET_LENGTH(s), true, s);
-    }
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(s, &size);
-    if (data == nullptr) return nullptr;
-    return scrubbed_str(reinterpret_cast<const unsigned char*>(data), size, false, s);
-}
-
 reru::Name utf8_name{"utf-8"};
 
 // Anything else: the bytes its own encode("utf-8") returns.
@@ -334,12 +322,13 @@ PyObject* scrub_encoded(PyObject* value) {
 const reru::Unary scrubtext_sig{"scrubtext", "input_string"};
 
 PyObject* scrubtext(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    // The usual call, one str by position, skips the argument parser.
-    if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0]))
-        return scrub_str(args[0]);
-    PyObject* value = scrubtext_sig.arg(args, nargs, kwnames);
+    reru::Utf8Text whole;
+    PyObject* value =
+        reru::utf8_arg(scrubtext_sig, reru::Declared::any, args, nargs, kwnames, whole);
     if (value == nullptr) return nullptr;
-    return PyUnicode_CheckExact(value) ? scrub_str(value) : scrub_encoded(value);
+    // An exact str: its own UTF-8 form.
+    if (whole.data != nullptr) return scrubbed_str(whole.bytes(), whole.size, whole.ascii, value);
+    return scrub_encoded(value);
 }
 
 const reru::FunctionDef scrubtext_def{"scrubtext", scrubtext,
@@ -347,10 +336,10 @@ const reru::FunctionDef scrubtext_def{"scrubtext", scrubtext,
 
 reru::ModuleGuard guard{"scrub_text"};
 
-bool body(PyObject* module, PyObject*) {
-    return reru::add_function(module, scrubtext_def) && reru::set_all(module, {"scrubtext"});
-}
-
 }  // namespace
 
-RERU_MODULE(scrub_text, guard, body)
+// The test twin of the portable block path is this module under another name.
+#ifndef SCRUB_TEXT_MODULE
+#define SCRUB_TEXT_MODULE scrub_text
+#endif
+RERU_MODULE(SCRUB_TEXT_MODULE, guard, reru::sole_function<scrubtext_def>)

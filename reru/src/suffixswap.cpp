@@ -30,28 +30,21 @@ PyObject* with_utc_offset(const reru::Utf8Text& text) {
     return reru::str_from_utf8(out, size, false);
 }
 
-// The result for `text`, read from the str `value`.
-PyObject* replaced(PyObject* value, const reru::Utf8Text& text) {
+// The result for the str `s`, whose UTF-8 text is `whole`.
+PyObject* replaced(PyObject* s, const reru::Utf8Text& whole) {
+    const reru::Utf8Text text = reru::until_nul(whole);
     if (text.size > 0 && text.data[text.size - 1] == 'Z') return with_utc_offset(text);
     // Unchanged: the string itself, or the part before its NUL.
-    if (!text.cut) return Py_NewRef(value);
+    if (!text.cut) return Py_NewRef(s);
     return reru::str_from_utf8(text.data, text.size, text.ascii);
 }
 
+const reru::Unary replaceZ_sig{"replaceZ", "datetime_string"};
+
 PyObject* replaceZ(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    // The usual call, one ASCII str by position, skips the argument parser.
-    if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0]) &&
-        PyUnicode_IS_ASCII(args[0])) {
-        PyObject* s = args[0];
-        return replaced(s, reru::until_nul(static_cast<const char*>(PyUnicode_DATA(s)),
-                                           PyUnicode_GET_LENGTH(s), true));
-    }
-    static const reru::Unary sig{"replaceZ", "datetime_string"};
-    PyObject* value = sig.str_arg(args, nargs, kwnames);
-    if (value == nullptr) return nullptr;
-    reru::Utf8Text text;
-    if (!reru::str_arg_utf8(value, text)) return nullptr;
-    return replaced(value, text);
+    reru::Utf8Text whole;
+    PyObject* s = reru::utf8_arg(replaceZ_sig, reru::Declared::str, args, nargs, kwnames, whole);
+    return s == nullptr ? nullptr : replaced(s, whole);
 }
 
 const reru::FunctionDef replaceZ_def{"replaceZ", replaceZ,
@@ -59,10 +52,6 @@ const reru::FunctionDef replaceZ_def{"replaceZ", replaceZ,
 
 reru::ModuleGuard guard{"suffixswap"};
 
-bool body(PyObject* module, PyObject*) {
-    return reru::add_function(module, replaceZ_def) && reru::set_all(module, {"replaceZ"});
-}
-
 }  // namespace
 
-RERU_MODULE(suffixswap, guard, body)
+RERU_MODULE(suffixswap, guard, reru::sole_function<replaceZ_def>)

@@ -21,6 +21,7 @@
 // nothing does.
 #pragma once
 
+#include "module.hpp"
 #include "ref.hpp"
 
 #include <cstddef>
@@ -296,6 +297,14 @@ inline bool add_function(PyObject* module, const FunctionDef& def) {
     Ref f = Ref::steal(
         PyCFunction_NewEx(const_cast<PyMethodDef*>(&def.method), module, module_name.get()));
     return f && PyModule_AddObjectRef(module, def.name, f.get()) == 0;
+}
+
+// The body of a module whose one public name is the function `def`: binds
+// it and lists it alone in `__all__`.
+//     RERU_MODULE(joinmark, guard, reru::sole_function<isISOT_def>)
+template <const FunctionDef& def>
+bool sole_function(PyObject* module, PyObject*) {
+    return add_function(module, def) && set_all(module, {def.name});
 }
 
 // The same with a function object that carries `__annotations__` (and a

@@ -122,7 +122,9 @@ inline bool set_all(PyObject* module, std::initializer_list<const char*> names) 
 
 }  // namespace reru
 
-#define RERU_MODULE(NAME, GUARD, BODY)                                                          \
+// NAME may itself be a macro (a module built twice under two names).
+#define RERU_MODULE(NAME, GUARD, BODY) RERU_MODULE_NAMED(NAME, GUARD, BODY)
+#define RERU_MODULE_NAMED(NAME, GUARD, BODY)                                                    \
     static PyObject* NAME##_create(PyObject* spec, PyModuleDef*) {                              \
         return reru::module_create(GUARD, spec);                                                \
     }                                                                                           \

@@ -1,7 +1,10 @@
-// UTF-8 text of string arguments, read the way C reads a NUL-terminated
-// byte string, and new strings made from such bytes.
+// Text views (the characters of a str; the UTF-8 bytes of one, read the way
+// C reads a NUL-terminated byte string if need be), the argument glue of
+// functions that read the UTF-8 text of their one argument, and new strings
+// made from UTF-8 bytes.
 #pragma once
 
+#include "args.hpp"
 #include "globals.hpp"
 
 #include <cstring>
@@ -13,39 +16,44 @@ constexpr bool is_ascii_space(unsigned char c) noexcept {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// Bytes read up to the first NUL. `cut` tells whether a NUL ended them
-// before the end of the data; `ascii` that all of them are known to be
-// below 0x80.
+// UTF-8 bytes of a str. `ascii` tells that all of them are known to be below
+// 0x80; `cut` that they end at a NUL that came before the end of the data
+// (see until_nul). `at` reads a byte the way C reads a string: any
+// position at or past the end reads as the closing NUL.
 struct Utf8Text {
     const char* data = nullptr;
     Py_ssize_t size = 0;
     bool ascii = false;
     bool cut = false;
+
+    const unsigned char* bytes() const noexcept {
+        return reinterpret_cast<const unsigned char*>(data);
+    }
+    unsigned char at(Py_ssize_t i) const noexcept { return i < size ? bytes()[i] : 0; }
 };
 
-// Reads `data[0 .. size)` up to its first NUL.
-inline Utf8Text until_nul(const char* data, Py_ssize_t size, bool ascii) noexcept {
-    Utf8Text text{data, size, ascii, false};
-    if (const void* nul = std::memchr(data, 0, static_cast<size_t>(size))) {
-        text.size = static_cast<const char*>(nul) - data;
-        text.cut = true;
+// The same bytes read up to their first NUL.
+inline Utf8Text until_nul(const Utf8Text& text) noexcept {
+    Utf8Text read = text;
+    if (const void* nul = std::memchr(text.data, 0, static_cast<size_t>(text.size))) {
+        read.size = static_cast<const char*>(nul) - text.data;
+        read.cut = true;
     }
-    return text;
+    return read;
 }
 
-// The strict UTF-8 form of the str `s`, read up to its first NUL. An ASCII
-// string is read in place; any other goes through the interpreter's own
-// (cached) UTF-8 form. False with UnicodeEncodeError set for a lone
-// surrogate, or MemoryError.
-inline bool utf8_text(PyObject* s, Utf8Text& out) {
+// The strict UTF-8 form of the str `s`, whole. An ASCII string is read in
+// place; any other goes through the interpreter's own (cached) UTF-8 form.
+// False with UnicodeEncodeError set for a lone surrogate, or MemoryError.
+inline bool utf8_of(PyObject* s, Utf8Text& out) {
     if (PyUnicode_IS_ASCII(s)) {
-        out = until_nul(static_cast<const char*>(PyUnicode_DATA(s)), PyUnicode_GET_LENGTH(s), true);
+        out = {static_cast<const char*>(PyUnicode_DATA(s)), PyUnicode_GET_LENGTH(s), true, false};
         return true;
     }
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(s, &size);
     if (data == nullptr) return false;
-    out = until_nul(data, size, false);
+    out = {data, size, false, false};
     return true;
 }
 
@@ -79,14 +87,34 @@ inline void raise_missing_method(PyObject* value, const Name& method) {
 
 inline Name encode_name{"encode"};
 
-// utf8_text for a parameter declared `str`, which lets None through: None
-// fails where it is encoded, with the interpreter's AttributeError.
-inline bool str_arg_utf8(PyObject* value, Utf8Text& out) {
-    if (value == Py_None) {
-        raise_missing_method(value, encode_name);
-        return false;
+// How a function that reads the UTF-8 text of its one argument declares
+// its parameter: `str` (exactly str, or None, which then fails where it is
+// encoded, with the interpreter's AttributeError), or untyped (any object;
+// what to do with one that is not an exact str is the caller's business).
+enum class Declared : bool { any, str };
+
+// The argument of such a function (borrowed), with `whole` set to its UTF-8
+// form when it is an exact str and left empty (data NULL) otherwise; NULL
+// with the error set when the call does not fit `sig`, the parameter's type
+// or the encoding. The usual call, one exact str by position, skips the
+// argument parser.
+inline PyObject* utf8_arg(const Unary& sig, Declared param, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames, Utf8Text& whole) {
+    whole = {};
+    PyObject* value;
+    if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0])) {
+        value = args[0];
+    } else {
+        value = param == Declared::str ? sig.str_arg(args, nargs, kwnames)
+                                       : sig.arg(args, nargs, kwnames);
+        if (value == nullptr) return nullptr;
+        if (!PyUnicode_CheckExact(value)) {
+            if (param == Declared::any) return value;
+            raise_missing_method(value, encode_name);  // None
+            return nullptr;
+        }
     }
-    return utf8_text(value, out);
+    return utf8_of(value, whole) ? value : nullptr;
 }
 
 // A new str from UTF-8 bytes: ASCII bytes are copied straight into a
