@@ -13,6 +13,7 @@
 // strptime, and which candidates of a loop it may pass over. Built with
 // CHRONVALE_PLAIN_ROAD (the test-only twin module), the layer proves
 // nothing and every candidate is tried.
+#include "anytime_pattern.hpp"
 #include "patternseek/catalogue.hpp"
 #include "patternseek/clock.hpp"
 #include "patternseek/verdicts.hpp"
@@ -48,7 +49,6 @@ reru::Name n_successful{"successful_formats"};
 reru::Name n_historical{"historical_formats"};
 reru::Name n_add{"add"};
 reru::Name n_clear{"clear"};
-reru::Name n_replace{"replace"};
 reru::Name n_dict{"__dict__"};
 reru::Name n_update{"update"};
 reru::Name n_new{"__new__"};
@@ -58,9 +58,6 @@ reru::Name n_Unique{"Unique"};
 reru::Name n_restore{"__restore_DateFormatFinder"};
 reru::Name n_space{" "};
 using verdicts::n_py_datetime;
-
-constexpr const char kAnytimeSource[] =
-    R"((?<!\d)(\d{1,2}:\d{2}(?::\d{2})?|\d{6})(?:\.\d{1,6})?(?:\s*[AP]M)?(?:\s*(?:[+-]\d{2}:?\d{2}|[+-]\d{4}|[A-Z]{3,4}|Z))?(?=\s|$))";
 
 // The two classes, each with a reference of its own (see reru::add_type).
 PyTypeObject* dformats_type = nullptr;
@@ -83,15 +80,6 @@ bool call_add(PyObject* container, PyObject* item) {
     if (PySet_CheckExact(container)) return PySet_Add(container, item) == 0;
     Ref add = reru::attr(container, n_add);
     return add && Ref::steal(PyObject_CallOneArg(add.get(), item));
-}
-
-// `text.replace(old, new)`, direct when all three are exact str.
-Ref call_replace(PyObject* text, PyObject* old, PyObject* repl) {
-    if (PyUnicode_CheckExact(text) && PyUnicode_CheckExact(old) && PyUnicode_CheckExact(repl))
-        return Ref::steal(PyUnicode_Replace(text, old, repl, -1));
-    PyObject* args[] = {text, old, repl};
-    return Ref::steal(PyObject_VectorcallMethod(n_replace.get(), args,
-                                                3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 // ---------------------------------------------------------------------------
@@ -183,7 +171,7 @@ PyObject* anytime_impl(PyObject* module, PyObject* const*, Py_ssize_t nargs, PyO
     if (!compile) return nullptr;
     Ref flag = reru::attr(re.get(), n_ignorecase);
     if (!flag) return nullptr;
-    Ref source = Ref::steal(PyUnicode_FromStringAndSize(kAnytimeSource, sizeof kAnytimeSource - 1));
+    Ref source = Ref::steal(PyUnicode_FromStringAndSize(anytime_source, sizeof anytime_source - 1));
     if (!source) return nullptr;
     return PyObject_CallFunctionObjArgs(compile.get(), source.get(), flag.get(), nullptr);
 }
@@ -349,7 +337,7 @@ Ref precompute_formats(Finder* self) {
             Ref sep = Ref::steal(PySequence_GetItem(separators.get(), j));
             if (!sep) return Ref();
             Ref old_sep = Ref::borrow(self->old_sep);
-            Ref variant = call_replace(entry.get(), old_sep.get(), sep.get());
+            Ref variant = reru::str_replace(entry.get(), old_sep.get(), sep.get());
             if (!variant) return Ref();
             const int present = PySequence_Contains(result.get(), variant.get());
             if (present < 0) return Ref();
@@ -457,7 +445,7 @@ Ref search_cache(Search& s) {
 // the field holds it now.
 Ref combine(Search& s, PyObject* date_format, PyObject* sep, PyObject* time_format) {
     Ref old_sep = Ref::borrow(s.self->old_sep);  // a method lookup can run Python code
-    Ref date_part = call_replace(date_format, old_sep.get(), sep);
+    Ref date_part = reru::str_replace(date_format, old_sep.get(), sep);
     if (!date_part) return Ref();
     Ref with_space = Ref::steal(PyNumber_Add(date_part.get(), n_space.get()));
     if (!with_space) return Ref();
@@ -915,5 +903,4 @@ bool body(PyObject* module, PyObject* dict) {
 }  // namespace
 
 // The module's name comes from the build (patternseek, or the twin's).
-#define CHRONVALE_DEFINE_MODULE(name) RERU_MODULE(name, guard, body)
-CHRONVALE_DEFINE_MODULE(CHRONVALE_FINDER_MODULE)
+RERU_MODULE(CHRONVALE_FINDER_MODULE, guard, body)
