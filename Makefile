@@ -18,7 +18,7 @@ BUILD_FLAGS := $(if $(WERROR),-Ccmake.define.CHRONVALE_WERROR=ON)
 # the finder's shape pre-check to the tests; wheels never contain it.
 TEST_HOOKS := -Ccmake.define.CHRONVALE_TEST_HOOKS=ON
 
-.PHONY: all install demo test bench sanitize dist wheel-test typecheck lint format clean
+.PHONY: all install demo test bench twins sanitize dist wheel-test typecheck lint format clean
 
 all: install
 
@@ -47,6 +47,12 @@ test: install
 
 bench: install
 	$(BIN)/python -I benchmarks/run.py
+
+# The finder against its plain twin (built without the verdict layer) over
+# many more and longer random sequences than `make test` runs.
+twins: install
+	CHRONVALE_TWIN_SEQUENCES=300 CHRONVALE_TWIN_STEPS=120 \
+	    $(BIN)/python -I -m pytest -q -p no:cacheprovider tests/test_finder_twins.py
 
 # --- Sanitizer run ----------------------------------------------------------
 # The modules built with AddressSanitizer and UndefinedBehaviorSanitizer
