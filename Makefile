@@ -7,7 +7,7 @@ PYTHON ?= python3.12
 VENV   := .venv
 BIN    := $(VENV)/bin
 STAMP  := $(VENV)/.chronvale-installed
-CXX_SOURCES := $(wildcard reru/src/*.cpp reru/src/*.hpp reru/include/*.hpp reru/include/reru/*.hpp \
+CXX_SOURCES := $(wildcard reru/src/*.cpp reru/src/*.hpp reru/src/*/*.hpp reru/include/*.hpp reru/include/reru/*.hpp \
                            tests/native/*.cpp)
 SOURCES := $(CXX_SOURCES) CMakeLists.txt pyproject.toml README.md LICENSE \
            $(shell find chronvale -name '*.py' -o -name '*.pyi' -o -name py.typed)
