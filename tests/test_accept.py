@@ -218,6 +218,19 @@ def test_long_texts(width):
            (" " * width + "5", " %d")])
 
 
+@pytest.mark.parametrize("text, fmt", [
+    ("1" * 27, "%f%S%M%H%d%m%y%j%I%U%Wx"),
+    ("1" * 23 + " " * 100 + "x", "%f%S%M%H%d%m%y%j%I%U%W %p"),
+    ("1 " * 14, "%d %m %H %M %S %y %j %I %U %W %f %w %u x"),
+    (" " * 200 + "5", " %d x"),
+    ("5" + " " * 300 + "May", "%d %B")])
+def test_matching_work_is_linear(text, fmt):
+    """No exponential backtracking: each (step, position) pair is explored once."""
+    steps = len(re.findall(r"%.|\s+|.", fmt, re.S))
+    assert hook.work(text, fmt) <= 16 * (steps + 1) * (len(text) + 1)
+    check([(text, fmt)])
+
+
 PARSED = [
     ("01/05/2023 10:30", "%m/%d/%Y %H:%M", [("m", 0, 2), ("d", 3, 5), ("Y", 6, 10), ("H", 11, 13),
                                               ("M", 14, 16)], (2023, 1, 5, 10, 30, 0, 0), None),

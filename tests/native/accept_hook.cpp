@@ -56,6 +56,18 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
                          p.second, "microsecond", p.microsecond, "offset_us", offset.get());
 }
 
+// work(text, fmt) -> the matching steps a decision takes, or None.
+PyObject* work(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (!two_str(args, nargs)) return nullptr;
+    accept::Facts f;
+    accept::Program prog;
+    if (accept::read_facts(f) != accept::Reading::usable || !accept::compile(args[1], prog))
+        Py_RETURN_NONE;
+    long steps = 0;
+    accept::decide(prog, args[0], f, nullptr, &steps);
+    return PyLong_FromLong(steps);
+}
+
 // facts() -> whether the preconditions hold now.
 PyObject* facts(PyObject*, PyObject*) {
     accept::Facts f;
@@ -109,6 +121,8 @@ PyMethodDef methods[] = {
     {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse)), METH_FASTCALL,
      nullptr},
     {"timing", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(timing)), METH_FASTCALL,
+     nullptr},
+    {"work", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(work)), METH_FASTCALL,
      nullptr},
     {"facts", facts, METH_NOARGS, nullptr},
     {"zones", zones, METH_NOARGS, nullptr},

@@ -649,7 +649,8 @@ Verdict convert(const Text<Char>& t, const Program& prog, const Py_ssize_t* at, 
 }
 
 template <class Char>
-Verdict run(const Program& prog, const Text<Char>& t, const Facts& facts, Parsed* out) {
+Verdict run(const Program& prog, const Text<Char>& t, const Facts& facts, Parsed* out,
+            long* work) {
     const int n = prog.count;
     Failures failed(n, t.n);
     if (!failed.valid()) return Verdict::unknown;
@@ -659,6 +660,7 @@ Verdict run(const Program& prog, const Text<Char>& t, const Facts& facts, Parsed
     at[0] = 0;
     alt[0] = 0;
     while (i < n) {
+        if (work != nullptr) ++*work;
         const Py_ssize_t end = next_end(t, prog.steps[i], at[i], alt[i], facts);
         if (end >= 0) {
             if (failed.has(i + 1, end)) continue;
@@ -753,10 +755,12 @@ inline bool compile(const char* format, Py_ssize_t length, Program& prog) {
 }
 
 // Whether datetime.datetime.strptime(text, <the program's format>) accepts
-// `text` (an exact str) under `facts`. Runs no Python code and allocates
-// only for texts longer than 63 characters.
+// `text` (an exact str) under `facts`, which must have been read since
+// Python code last ran. Runs no Python code and allocates only for texts
+// longer than 63 characters. `work`, when given, counts the matching steps
+// taken (for the tests).
 inline Verdict decide(const Program& prog, PyObject* text, const Facts& facts,
-                      Parsed* out = nullptr) {
+                      Parsed* out = nullptr, long* work = nullptr) {
     if (prog.refuse_all) return Verdict::refused;
     if (prog.zone && facts.zone_count < 0) return Verdict::unknown;
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
@@ -773,13 +777,13 @@ inline Verdict decide(const Program& prog, PyObject* text, const Facts& facts,
     switch (PyUnicode_KIND(text)) {
         case PyUnicode_1BYTE_KIND:
             return detail::run(prog, detail::Text<Py_UCS1>{static_cast<const Py_UCS1*>(data), n},
-                               facts, out);
+                               facts, out, work);
         case PyUnicode_2BYTE_KIND:
             return detail::run(prog, detail::Text<Py_UCS2>{static_cast<const Py_UCS2*>(data), n},
-                               facts, out);
+                               facts, out, work);
         default:
             return detail::run(prog, detail::Text<Py_UCS4>{static_cast<const Py_UCS4*>(data), n},
-                               facts, out);
+                               facts, out, work);
     }
 }
 
