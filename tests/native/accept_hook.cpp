@@ -43,8 +43,8 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     reru::Ref spans = reru::Ref::steal(PyList_New(p.count));
     if (!spans) return nullptr;
     for (int i = 0; i < p.count; ++i) {
-        PyObject* item = Py_BuildValue("(Cnn)", p.spans[i].directive, p.spans[i].start,
-                                       p.spans[i].end);
+        PyObject* item =
+            Py_BuildValue("(Cnn)", p.spans[i].directive, p.spans[i].start, p.spans[i].end);
         if (item == nullptr) return nullptr;
         PyList_SET_ITEM(spans.get(), i, item);
     }

@@ -80,9 +80,9 @@ constexpr int kMaxSteps = 64;
 
 struct Program {
     unsigned char count = 0;
-    bool refuse_all = false;  // strptime refuses every text
-    bool spaces = false;      // some step is \s+ (no bound on the length)
-    bool zone = false;        // some step is %Z
+    bool refuse_all = false;     // strptime refuses every text
+    bool spaces = false;         // some step is \s+ (no bound on the length)
+    bool zone = false;           // some step is %Z
     unsigned short longest = 0;  // the longest match without \s+ and %Z
     Step steps[kMaxSteps] = {};
 };
@@ -160,13 +160,19 @@ struct Alt {
     Cls c[3];
 };
 constexpr Cls D{0, 0};
-constexpr Cls R(char lo, char hi) { return {static_cast<unsigned char>(lo), static_cast<unsigned char>(hi)}; }
+constexpr Cls R(char lo, char hi) {
+    return {static_cast<unsigned char>(lo), static_cast<unsigned char>(hi)};
+}
 constexpr Cls C(char c) { return R(c, c); }
 
-constexpr Alt kDay[] = {{2, {C('3'), R('0', '1')}}, {2, {R('1', '2'), D}}, {2, {C('0'), R('1', '9')}},
-                        {1, {R('1', '9')}},         {2, {C(' '), R('1', '9')}}};
+constexpr Alt kDay[] = {{2, {C('3'), R('0', '1')}},
+                        {2, {R('1', '2'), D}},
+                        {2, {C('0'), R('1', '9')}},
+                        {1, {R('1', '9')}},
+                        {2, {C(' '), R('1', '9')}}};
 constexpr Alt kHour24[] = {{2, {C('2'), R('0', '3')}}, {2, {R('0', '1'), D}}, {1, {D}}};
-constexpr Alt kHour12[] = {{2, {C('1'), R('0', '2')}}, {2, {C('0'), R('1', '9')}}, {1, {R('1', '9')}}};
+constexpr Alt kHour12[] = {
+    {2, {C('1'), R('0', '2')}}, {2, {C('0'), R('1', '9')}}, {1, {R('1', '9')}}};
 constexpr Alt kMinute[] = {{2, {R('0', '5'), D}}, {1, {D}}};
 constexpr Alt kSecond[] = {{2, {C('6'), R('0', '1')}}, {2, {R('0', '5'), D}}, {1, {D}}};
 constexpr Alt kWeek[] = {{2, {C('5'), R('0', '3')}}, {2, {R('0', '4'), D}}, {1, {D}}};
@@ -230,9 +236,9 @@ constexpr const char* kDays[] = {"mon", "tue", "wed", "thu", "fri", "sat", "sun"
 constexpr const char* kFullMonthsAlt[] = {"september", "february", "november", "december",
                                           "january",   "october",  "august",   "march",
                                           "april",     "june",     "july",     "may"};
-constexpr const char* kFullMonths[] = {"january", "february", "march",     "april",
-                                       "may",     "june",     "july",      "august",
-                                       "september", "october", "november", "december"};
+constexpr const char* kFullMonths[] = {"january",   "february", "march",    "april",
+                                       "may",       "june",     "july",     "august",
+                                       "september", "october",  "november", "december"};
 constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                    "jul", "aug", "sep", "oct", "nov", "dec"};
 constexpr const char* kAmPm[] = {"am", "pm"};
@@ -446,7 +452,8 @@ public:
         bits_ = total <= kLocal ? local_
                                 : static_cast<std::uint64_t*>(PyMem_Calloc(
                                       static_cast<size_t>(total), sizeof(std::uint64_t)));
-        if (bits_ == local_) std::memset(local_, 0, static_cast<size_t>(total) * sizeof(std::uint64_t));
+        if (bits_ == local_)
+            std::memset(local_, 0, static_cast<size_t>(total) * sizeof(std::uint64_t));
     }
     Failures(const Failures&) = delete;
     Failures& operator=(const Failures&) = delete;
@@ -457,7 +464,9 @@ public:
     bool has(int step, Py_ssize_t p) const {
         return (bits_[step * words_ + (p >> 6)] >> (p & 63)) & 1;
     }
-    void add(int step, Py_ssize_t p) { bits_[step * words_ + (p >> 6)] |= std::uint64_t{1} << (p & 63); }
+    void add(int step, Py_ssize_t p) {
+        bits_[step * words_ + (p >> 6)] |= std::uint64_t{1} << (p & 63);
+    }
 
 private:
     static constexpr Py_ssize_t kLocal = kMaxSteps + 1;
@@ -649,8 +658,7 @@ Verdict convert(const Text<Char>& t, const Program& prog, const Py_ssize_t* at, 
 }
 
 template <class Char>
-Verdict run(const Program& prog, const Text<Char>& t, const Facts& facts, Parsed* out,
-            long* work) {
+Verdict run(const Program& prog, const Text<Char>& t, const Facts& facts, Parsed* out, long* work) {
     const int n = prog.count;
     Failures failed(n, t.n);
     if (!failed.valid()) return Verdict::unknown;
@@ -735,7 +743,8 @@ inline bool compile_chars(const FormatChars& f, Program& prog) {
         return true;
     }
     for (int k = 0; k < count; ++k)
-        if (prog.steps[k].op == Op::directive && !implemented(static_cast<unsigned char>(prog.steps[k].c)))
+        if (prog.steps[k].op == Op::directive &&
+            !implemented(static_cast<unsigned char>(prog.steps[k].c)))
             return false;
     prog.count = static_cast<unsigned char>(count);
     prog.longest = static_cast<unsigned short>(length);
@@ -888,11 +897,14 @@ inline bool read_zones(PyObject* pattern, Facts& f) {
             len = 0;
             continue;
         }
-        if (c == '\\') c = s[++i];
-        else if (std::strchr("()[]{}.*+?^$", c)) return false;  // not a plain literal
+        if (c == '\\')
+            c = s[++i];
+        else if (std::strchr("()[]{}.*+?^$", c))
+            return false;  // not a plain literal
         if (len == kMaxZoneLength || is_space(static_cast<unsigned char>(c)) || i == n - 1)
             return false;
-        f.zones[count][len++] = static_cast<char>(ascii_letter(static_cast<unsigned char>(c)) ? (c | 0x20) : c);
+        f.zones[count][len++] =
+            static_cast<char>(ascii_letter(static_cast<unsigned char>(c)) ? (c | 0x20) : c);
     }
     f.zone_count = count;
     return true;
@@ -919,8 +931,10 @@ inline Reading check_cache(PyObject* cache, PyObject* locale_time) {
         const char* const* names;
         int count;
         bool blank;
-    } lists[] = {{"a_weekday", kDays, 7, false},   {"f_weekday", kFullDays, 7, false},
-                 {"a_month", kMonths, 12, true},   {"f_month", kFullMonths, 12, true},
+    } lists[] = {{"a_weekday", kDays, 7, false},
+                 {"f_weekday", kFullDays, 7, false},
+                 {"a_month", kMonths, 12, true},
+                 {"f_month", kFullMonths, 12, true},
                  {"am_pm", kAmPm, 2, false}};
     Reading r = Reading::usable;
     for (const auto& l : lists) {
@@ -1044,8 +1058,8 @@ inline bool init() {
     PyObject* inner = h.pin_value[1];
     h.genuine = PyFunction_Check(outer) && PyFunction_Check(inner) &&
                 PyFunction_GET_GLOBALS(outer) == h.strptime_dict &&
-                PyFunction_GET_GLOBALS(inner) == h.strptime_dict &&
-                PyType_Check(h.timere_type) && PyType_Check(h.localetime_type);
+                PyFunction_GET_GLOBALS(inner) == h.strptime_dict && PyType_Check(h.timere_type) &&
+                PyType_Check(h.localetime_type);
     h.ready = true;
     return true;
 }
@@ -1056,7 +1070,8 @@ inline Reading read_facts(Facts& facts) {
     facts.zone_count = -1;
     if (!held.ready || !held.genuine) return Reading::unusable;
     const char* current = std::setlocale(LC_TIME, nullptr);
-    if (current == nullptr || (std::strcmp(current, "C") != 0 && std::strcmp(current, "POSIX") != 0))
+    if (current == nullptr ||
+        (std::strcmp(current, "C") != 0 && std::strcmp(current, "POSIX") != 0))
         return Reading::unusable;
     for (int i = 0; i < held.pins; ++i) {
         PyObject* v = PyDict_GetItemWithError(held.pin_dict[i], held.pin_name[i]);
