@@ -366,8 +366,20 @@ def wrap(function):
     return lambda *args: function(*args)
 
 
-@pytest.mark.parametrize("change", ["outer", "inner", "locale", "tzname", "daylight", "cache"])
-def test_facts_unusable_while_strptime_would_differ(change, restored):
+def fresh_cache(**changes):
+    """A new strptime cache installed, with some of its entries changed."""
+    cache = _strptime._TimeRE_cache = _strptime.TimeRE()
+    for key, value in changes.items():
+        if key in ("lang", "a_month", "am_pm"):
+            setattr(cache.locale_time, key, value)
+        else:
+            cache[key] = value
+    return cache
+
+
+@pytest.mark.parametrize("change", ["outer", "inner", "locale", "tzname", "daylight", "cache",
+                                    "pattern", "names", "lang", "getitem", "getlocale", "pin"])
+def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatch):
     assert hook.facts() and hook.decide("5", "%d") is True
     if change == "outer":
         _strptime._strptime_datetime = wrap(_strptime._strptime_datetime)
@@ -379,12 +391,36 @@ def test_facts_unusable_while_strptime_would_differ(change, restored):
         time.tzname = ("XYZ", "XYZ")
     elif change == "daylight":
         time.daylight = 1 - time.daylight
-    else:
+    elif change == "cache":
         cache = _strptime._TimeRE_cache
         _strptime._TimeRE_cache = _strptime.TimeRE()
         assert hook.facts()  # another sound cache
         _strptime._TimeRE_cache = dict(cache)
+    elif change == "pattern":
+        fresh_cache(d=r"(?P<d>\d\d)")
+    elif change == "names":
+        fresh_cache(a_month=["", "jan"])
+    elif change == "lang":
+        fresh_cache(lang=("C", "UTF-8"))
+    elif change == "getitem":
+        monkeypatch.setattr(_strptime.TimeRE, "__getitem__", dict.__getitem__, raising=False)
+    elif change == "getlocale":
+        monkeypatch.setattr(locale, "getlocale", wrap(locale.getlocale))
+    else:
+        monkeypatch.setattr(_strptime, "_getlang", wrap(_strptime._getlang))
     assert not hook.facts() and hook.decide("5", "%d") is None and hook.parse("5", "%d") is None
+
+
+@pytest.mark.parametrize("zone", ["(?P<Z>utc|gmt|)", "(?P<Z>utc|a b)", "(?P<Z>utc|g.t)", "(?P<Z>utc",
+                                  "(?P<Z>" + "|".join("abcdefghi") + ")", "(?P<Z>" + "x" * 16 + ")",
+                                  "(?P<Z>utc|\u00e9t)", "(?P<Z>utc|gm\\t)"])
+def test_zones_the_decision_leaves_to_strptime(zone, restored):
+    fresh_cache(Z=zone)
+    assert hook.facts() and hook.decide("5", "%d") is True
+    decidable = zone.endswith("\\t)")
+    assert hook.zones() == (["utc", "gmt"] if decidable else None)
+    assert hook.decide("utc", "%Z") is (True if decidable else None)
+    assert hook.decide("5 gmt", "%d %Z") is (True if decidable else None)
 
 
 @pytest.mark.parametrize("tz, names", [("America/New_York", ["est", "utc", "gmt", "edt"]),
