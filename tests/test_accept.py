@@ -13,6 +13,8 @@ import locale
 import os
 import random
 import re
+import subprocess
+import sys
 import time
 
 import pytest
@@ -32,14 +34,19 @@ SPACES = [c for c in map(chr, range(0x3001)) if c.isspace()]
 
 
 def real(text, fmt):
-    """strptime's outcome: True, False (ValueError) or None (another error)."""
+    """strptime's outcome: its datetime, False (ValueError) or None (another error)."""
     try:
-        datetime.datetime.strptime(text, fmt)
+        return datetime.datetime.strptime(text, fmt)
     except ValueError:
         return False
     except Exception:
         return None
-    return True
+
+
+def fields(value):
+    offset = value.utcoffset()
+    return (value.year, value.month, value.day, value.hour, value.minute, value.second,
+            value.microsecond, None if offset is None else offset // datetime.timedelta(microseconds=1))
 
 
 def decided(fmt):
@@ -64,14 +71,22 @@ def decided(fmt):
 
 
 def check(pairs):
-    """Compares the hook with strptime over (text, fmt) pairs."""
+    """Compares the hook with strptime over (text, fmt) pairs, and the parsed
+    fields with the datetime's wherever both accept."""
     wrong = []
     for text, fmt in pairs:
-        got, want = hook.decide(text, fmt), real(text, fmt)
-        expected = want if decided(fmt) else None
-        if got != expected:
+        got, value = hook.decide(text, fmt), real(text, fmt)
+        want = value if value in (False, None) else True
+        if got != (want if decided(fmt) else None):
             wrong.append((text, fmt, got, want))
+        elif got:
+            parsed = hook.parse(text, fmt)
+            if tuple(parsed[k] for k in FIELDS) != fields(value):
+                wrong.append((text, fmt, parsed, value))
     assert not wrong, wrong[:10]
+
+
+FIELDS = ["year", "month", "day", "hour", "minute", "second", "microsecond", "offset_us"]
 
 
 def variants(digits):
@@ -126,6 +141,18 @@ def test_every_name_in_every_case(directive):
     check((t, f) for t in texts for f in fmts[:2])
     check((t + " 5", fmts[1]) for t in texts)
     check(("5 " + t, f) for t in texts for f in fmts[2:])
+
+
+def test_every_ascii_literal_against_every_character():
+    chars = [chr(c) for c in range(128)] + ["\u0130", "\u0131", "\u212a", "\u017f", "\x80", "\xa0"]
+    check((f"1{t}2", f"%d{chr(f)}%m") for f in range(128) if chr(f) != "%" for t in chars)
+    check((f"1{t}2", f"%d{f}%m") for f in ["\x80", "\xe9", "\u212a"] for t in chars)
+
+
+@pytest.mark.parametrize("steps", [62, 63, 64, 65])
+def test_formats_up_to_the_step_limit(steps):
+    fmt = "%d" + "x" * (steps - 1)
+    check([("5" + "x" * (steps - 1), fmt), ("5" + "X" * (steps - 1), fmt), ("5" + "x" * steps, fmt)])
 
 
 def every_day(year):
@@ -326,7 +353,8 @@ def fuzz(count, seed):
     for _ in range(count):
         fmt = rng.choice(FUZZ_FORMATS)
         text = perturb(render(fmt, rng), rng)
-        got, want = hook.decide(text, fmt), real(text, fmt)
+        got, value = hook.decide(text, fmt), real(text, fmt)
+        want = value if value in (False, None) else True
         counts[got is None] += 1
         if got != (want if decided(fmt) else None):
             wrong.append((text, fmt, got, want))
@@ -377,8 +405,9 @@ def fresh_cache(**changes):
     return cache
 
 
-@pytest.mark.parametrize("change", ["outer", "inner", "locale", "tzname", "daylight", "cache",
-                                    "pattern", "names", "lang", "getitem", "getlocale", "pin"])
+@pytest.mark.parametrize("change", ["outer", "inner", "locale", "tzname", "tzname_list", "daylight",
+                                    "cache", "pattern", "names", "names_tuple", "lang", "getitem",
+                                    "getlocale", "pin"])
 def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatch):
     assert hook.facts() and hook.decide("5", "%d") is True
     if change == "outer":
@@ -389,6 +418,8 @@ def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatc
         locale.setlocale(locale.LC_TIME, "C.UTF-8")
     elif change == "tzname":
         time.tzname = ("XYZ", "XYZ")
+    elif change == "tzname_list":
+        time.tzname = list(time.tzname)
     elif change == "daylight":
         time.daylight = 1 - time.daylight
     elif change == "cache":
@@ -400,6 +431,8 @@ def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatc
         fresh_cache(d=r"(?P<d>\d\d)")
     elif change == "names":
         fresh_cache(a_month=["", "jan"])
+    elif change == "names_tuple":
+        fresh_cache(a_month=tuple(_strptime._TimeRE_cache.locale_time.a_month))
     elif change == "lang":
         fresh_cache(lang=("C", "UTF-8"))
     elif change == "getitem":
@@ -413,7 +446,7 @@ def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatc
 
 @pytest.mark.parametrize("zone", ["(?P<Z>utc|gmt|)", "(?P<Z>utc|a b)", "(?P<Z>utc|g.t)", "(?P<Z>utc",
                                   "(?P<Z>" + "|".join("abcdefghi") + ")", "(?P<Z>" + "x" * 16 + ")",
-                                  "(?P<Z>utc|\u00e9t)", "(?P<Z>utc|gm\\t)"])
+                                  "(?P<Z>utc|\u00e9t)", "(?P<Z>utc|gm\\)", "(?P<Z>utc|gm\\t)"])
 def test_zones_the_decision_leaves_to_strptime(zone, restored):
     fresh_cache(Z=zone)
     assert hook.facts() and hook.decide("5", "%d") is True
@@ -435,3 +468,30 @@ def test_zone_names_follow_tzset(tz, names, restored):
     texts = [n.upper() for n in names] + ["EST", "\u0130ST", "UTC", "+03", "BST", "est5"]
     check((t, f) for t in texts for f in ["%Z", "%H:%M %Z", "%Z%z"])
     check((t + " 10:30", "%Z %H:%M") for t in texts)
+
+
+def test_short_texts_need_no_memory_and_long_ones_fail_soft():
+    """Under allocation failure a short text is still decided; a long one is unknown."""
+    testcapi = pytest.importorskip("_testcapi")
+    fmt = "%d %b %Y %H:%M:%S%p"  # 12 steps: the stack holds the failures of 13 x 320 positions
+    cases = [("5 May 2023 10:30:00pm", True), ("5" + " " * 250 + "May 2023 10:30:00pm", True),
+             ("5" + " " * 300 + "May 2023 10:30:00pm", None), ("5" + " " * 330 + "May", None)]
+    (a, _), (b, _), (c, _), (d, _) = cases
+    got = [0, 0, 0, 0]
+    testcapi.set_nomemory(0, 0)
+    try:  # nothing here allocates but the decision itself
+        got[0] = hook.decide(a, fmt)
+        got[1] = hook.decide(b, fmt)
+        got[2] = hook.decide(c, fmt)
+        got[3] = hook.decide(d, fmt)
+    finally:
+        testcapi.remove_mem_hooks()
+    assert got == [want for _, want in cases]
+    assert [hook.decide(text, fmt) for text, _ in cases] == [True, True, True, False]
+
+
+def test_import_fails_cleanly_without_a_module_it_checks_against():
+    code = ("import sys, _strptime\nsys.modules['calendar'] = None\n"
+            "try:\n    import accept_hook\nexcept ImportError as e:\n    print('ImportError', e)")
+    run = subprocess.run([sys.executable, "-I", "-c", code], capture_output=True, text=True)
+    assert run.returncode == 0 and run.stdout.startswith("ImportError"), (run.stdout, run.stderr)

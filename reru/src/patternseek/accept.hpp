@@ -109,14 +109,14 @@ constexpr Py_UCS4 kEnd = 0x110000;  // past the end of the text
 constexpr bool ascii_letter(Py_UCS4 c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 
 inline bool is_digit(Py_UCS4 c) {
-    return c < 0x80 ? c - '0' < 10u : c < kEnd && Py_UNICODE_ISDECIMAL(c);
+    return c < 0x80 ? c - '0' < 10u : Py_UNICODE_ISDECIMAL(c);  // kEnd is no digit
 }
 inline int digit_value(Py_UCS4 c) {
     return c < 0x80 ? static_cast<int>(c - '0') : Py_UNICODE_TODECIMAL(c);
 }
 inline bool is_space(Py_UCS4 c) {
     if (c < 0x80) return c == ' ' || (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f);
-    return c < kEnd && Py_UNICODE_ISSPACE(c);
+    return Py_UNICODE_ISSPACE(c);  // nor white space
 }
 
 // The non-ASCII letters that IGNORECASE matches to the lower-case ASCII
@@ -317,10 +317,9 @@ constexpr int days_in_month(int y, int m) {
 constexpr bool valid_date(int y, int m, int d) {
     return y >= 1 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= days_in_month(y, m);
 }
-constexpr int ordinal(int y, int m, int d) {
-    constexpr short before[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+constexpr int first_of_year(int y) {
     const int p = y - 1;
-    return p * 365 + p / 4 - p / 100 + p / 400 + before[m - 1] + (m > 2 && leap(y)) + d;
+    return p * 365 + p / 4 - p / 100 + p / 400 + 1;
 }
 constexpr void from_ordinal(int n, int& y, int& m, int& d) {
     // Days since 0000-03-01, in 400-year eras.
@@ -514,7 +513,7 @@ bool offset_value(const Text<Char>& t, Py_ssize_t a, Py_ssize_t b, std::int64_t&
         if ((t[mm + 2] == ':') != colon) return false;
         const Py_ssize_t ss = mm + 2 + colon;
         seconds += value(t, ss, ss + 2);
-        if (ss + 2 < b) {
+        if (t[ss + 2] == '.') {
             fraction = value(t, ss + 3, b);
             for (Py_ssize_t k = b - (ss + 3); k < 6; ++k) fraction *= 10;
         }
@@ -621,7 +620,7 @@ Verdict convert(const Text<Char>& t, const Program& prog, const Py_ssize_t* at, 
     }
     if (julian < 0 && wday >= 0 && week >= 0) {
         if (year < 1 || year > 9999) return Verdict::refused;
-        int first = weekday(ordinal(year, 1, 1));
+        int first = weekday(first_of_year(year));
         int dow = wday;
         if (!week_starts_monday) {
             first = (first + 1) % 7;
@@ -637,7 +636,7 @@ Verdict convert(const Text<Char>& t, const Program& prog, const Py_ssize_t* at, 
         if (!valid_date(year, month, day)) return Verdict::refused;
     } else {
         if (year < 1 || year > 9999) return Verdict::refused;
-        const int n = julian - 1 + ordinal(year, 1, 1);
+        const int n = julian - 1 + first_of_year(year);
         if (n > kMaxOrdinal) return Verdict::refused;
         from_ordinal(n, year, month, day);
     }
@@ -879,19 +878,19 @@ inline bool names_equal(PyObject* list, const char* const* expected, int count, 
 }
 
 // The zone names of the cache's %Z expression "(?P<Z>a|b|...)", each
-// escaped by re.escape. False when they are not decidable here (empty,
-// not ASCII, white space, too many or too long).
-inline bool read_zones(PyObject* pattern, Facts& f) {
+// escaped by re.escape. zone_count stays -1 when they are not decidable
+// here (empty, not ASCII, white space, too many or too long).
+inline void read_zones(PyObject* pattern, Facts& f) {
     f.zone_count = -1;
-    if (!PyUnicode_CheckExact(pattern) || !PyUnicode_IS_ASCII(pattern)) return false;
+    if (!PyUnicode_CheckExact(pattern) || !PyUnicode_IS_ASCII(pattern)) return;
     const char* s = static_cast<const char*>(PyUnicode_DATA(pattern));
     const Py_ssize_t n = PyUnicode_GET_LENGTH(pattern);
-    if (n < 8 || std::strncmp(s, "(?P<Z>", 6) != 0 || s[n - 1] != ')') return false;
+    if (n < 8 || std::strncmp(s, "(?P<Z>", 6) != 0 || s[n - 1] != ')') return;
     int count = 0, len = 0;
     for (Py_ssize_t i = 6; i < n; ++i) {
         char c = s[i];
         if (c == '|' || i == n - 1) {
-            if (len == 0 || count == kMaxZones) return false;
+            if (len == 0 || count == kMaxZones) return;
             f.zones[count][len] = 0;
             f.zone_length[count++] = static_cast<unsigned char>(len);
             len = 0;
@@ -900,14 +899,12 @@ inline bool read_zones(PyObject* pattern, Facts& f) {
         if (c == '\\')
             c = s[++i];
         else if (std::strchr("()[]{}.*+?^$", c))
-            return false;  // not a plain literal
-        if (len == kMaxZoneLength || is_space(static_cast<unsigned char>(c)) || i == n - 1)
-            return false;
+            return;  // not a plain literal
+        if (len == kMaxZoneLength || is_space(static_cast<unsigned char>(c)) || i == n - 1) return;
         f.zones[count][len++] =
             static_cast<char>(ascii_letter(static_cast<unsigned char>(c)) ? (c | 0x20) : c);
     }
     f.zone_count = count;
-    return true;
 }
 
 // Whether `cache` (a TimeRE) holds the expressions and names decided here;
@@ -1088,7 +1085,8 @@ inline Reading read_facts(Facts& facts) {
     if (type_dict == nullptr) return Reading::error;
     const int overridden = PyDict_Contains(type_dict, held.n_getitem);
     Py_DECREF(type_dict);
-    if (overridden != 0) return overridden < 0 ? Reading::error : Reading::unusable;
+    if (overridden < 0) return Reading::error;
+    if (overridden) return Reading::unusable;
     PyObject* cd = PyObject_GenericGetDict(cache, nullptr);
     if (cd == nullptr) return Reading::error;
     PyObject* lt = PyDict_GetItemWithError(cd, held.n_locale_time);
