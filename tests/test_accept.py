@@ -444,16 +444,22 @@ def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatc
     assert not hook.facts() and hook.decide("5", "%d") is None and hook.parse("5", "%d") is None
 
 
-@pytest.mark.parametrize("zone", ["(?P<Z>utc|gmt|)", "(?P<Z>utc|a b)", "(?P<Z>utc|g.t)", "(?P<Z>utc",
-                                  "(?P<Z>" + "|".join("abcdefghi") + ")", "(?P<Z>" + "x" * 16 + ")",
-                                  "(?P<Z>utc|\u00e9t)", "(?P<Z>utc|gm\\)", "(?P<Z>utc|gm\\t)"])
-def test_zones_the_decision_leaves_to_strptime(zone, restored):
+ZONE_PATTERNS = [("(?P<Z>utc|gmt|)", None), ("(?P<Z>utc|a b)", None), ("(?P<Z>utc|g.t)", None),
+                 ("(?P<Z>utc", None), ("(?P<Z>utc|\u00e9t)", None), ("(?P<Z>utc|gm\\)", None),
+                 ("(?P<Z>" + "|".join("abcdefghi") + ")", None), ("(?P<Z>" + "x" * 16 + ")", None),
+                 ("(?P<Z>" + "|".join("abcdefgh") + ")", list("abcdefgh")),
+                 ("(?P<Z>" + "x" * 15 + ")", ["x" * 15]), ("(?P<Z>utc|gm\\t)", ["utc", "gmt"])]
+
+
+@pytest.mark.parametrize("zone, names", ZONE_PATTERNS)
+def test_zones_read_from_strptimes_expression(zone, names, restored):
     fresh_cache(Z=zone)
     assert hook.facts() and hook.decide("5", "%d") is True
-    decidable = zone.endswith("\\t)")
-    assert hook.zones() == (["utc", "gmt"] if decidable else None)
-    assert hook.decide("utc", "%Z") is (True if decidable else None)
-    assert hook.decide("5 gmt", "%d %Z") is (True if decidable else None)
+    assert hook.zones() == names
+    for text in ["utc", "h", "x" * 15, "gmt", "GM\\T"]:
+        want = None if names is None else text.lower() in names
+        assert hook.decide(text, "%Z") is want
+        assert hook.decide("5 " + text, "%d %Z") is want
 
 
 @pytest.mark.parametrize("tz, names", [("America/New_York", ["est", "utc", "gmt", "edt"]),

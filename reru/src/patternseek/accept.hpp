@@ -890,7 +890,7 @@ inline void read_zones(PyObject* pattern, Facts& f) {
     for (Py_ssize_t i = 6; i < n; ++i) {
         char c = s[i];
         if (c == '|' || i == n - 1) {
-            if (len == 0 || count == kMaxZones) return;
+            if (len == 0) return;
             f.zones[count][len] = 0;
             f.zone_length[count++] = static_cast<unsigned char>(len);
             len = 0;
@@ -900,7 +900,9 @@ inline void read_zones(PyObject* pattern, Facts& f) {
             c = s[++i];
         else if (std::strchr("()[]{}.*+?^$", c))
             return;  // not a plain literal
-        if (len == kMaxZoneLength || is_space(static_cast<unsigned char>(c)) || i == n - 1) return;
+        if (count == kMaxZones || len == kMaxZoneLength ||
+            is_space(static_cast<unsigned char>(c)) || i == n - 1)
+            return;
         f.zones[count][len++] =
             static_cast<char>(ascii_letter(static_cast<unsigned char>(c)) ? (c | 0x20) : c);
     }
