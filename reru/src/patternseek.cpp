@@ -368,18 +368,14 @@ bool encode(PyObject* text) {
     return PyUnicode_AsUTF8AndSize(text, nullptr) != nullptr;
 }
 
-// generate_formats(date_bytes, [fmt]): one strptime attempt. 1 when `fmt`
-// parses the text (the format is then added to historical_formats), 0 when
-// strptime raised ValueError, -1 on any other error. `stage3`: the
-// candidate comes from a list of stage 3.
-int attempt(Search& s, PyObject* fmt, bool stage3) {
-    if (s.layer.judge(fmt, stage3) == verdicts::Verdict::refused) return 0;
-    s.layer.python_ran();
+// strptime(text, fmt) through py_datetime: 1 when it returned a datetime,
+// 0 when it raised ValueError, -1 on any other error.
+int call_strptime(PyObject* text, PyObject* fmt) {
     Ref cls = reru::global(guard.dict, n_py_datetime);
     if (!cls) return -1;
     Ref strptime = reru::attr(cls.get(), n_strptime);
     if (!strptime) return -1;
-    PyObject* args[] = {s.text, fmt};
+    PyObject* args[] = {text, fmt};
     Ref parsed = Ref::steal(PyObject_Vectorcall(strptime.get(), args, 2, nullptr));
     if (!parsed) {
         if (!PyErr_ExceptionMatches(PyExc_ValueError)) return -1;
@@ -390,6 +386,22 @@ int attempt(Search& s, PyObject* fmt, bool stage3) {
         PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s",
                      Py_TYPE(parsed.get())->tp_name, PyDateTimeAPI->DateTimeType->tp_name);
         return -1;
+    }
+    return 1;
+}
+
+// generate_formats(date_bytes, [fmt]): one attempt. 1 when `fmt` parses
+// the text (the format is then added to historical_formats), 0 when
+// strptime refused it, -1 on any other error. The layer's verdict stands
+// in for the call where it proves the outcome. `stage3`: the candidate
+// comes from a list of stage 3.
+int attempt(Search& s, PyObject* fmt, bool stage3) {
+    const verdicts::Verdict verdict = s.layer.judge(fmt, stage3);
+    if (verdict == verdicts::Verdict::refused) return 0;
+    s.layer.python_ran();
+    if (verdict != verdicts::Verdict::accepted) {
+        const int parsed = call_strptime(s.text, fmt);
+        if (parsed <= 0) return parsed;
     }
     Ref historical = class_attr(n_historical);
     return historical && call_add(historical.get(), fmt) ? 1 : -1;
@@ -574,6 +586,7 @@ PyObject* search_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (text == nullptr) return nullptr;
     // Keep the finder alive even if a strptime replacement drops it.
     Ref keep = Ref::borrow(self);
+    if (kShortcuts) verdicts::learn_locale_language();
     Search s(as_finder(self), text);
     Ref cached = search_cache(s);
     if (!cached) return nullptr;

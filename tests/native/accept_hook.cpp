@@ -129,7 +129,18 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-int exec_module(PyObject*) { return accept::init() ? 0 : -1; }
+// The decision holds on to strptime's modules once they are loaded (the
+// finder leaves that to datetime.strptime); the hook loads them itself.
+int exec_module(PyObject*) {
+    for (const char* name : {"_strptime", "locale", "calendar", "time"}) {
+        PyObject* m = PyImport_ImportModule(name);
+        if (m == nullptr) return -1;
+        Py_DECREF(m);
+    }
+    if (accept::init()) return 0;
+    PyErr_SetString(PyExc_ImportError, "strptime's modules are not the interpreter's own");
+    return -1;
+}
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},

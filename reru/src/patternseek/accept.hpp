@@ -820,6 +820,7 @@ struct Held {
     PyObject* n_tzname = nullptr;
     PyObject* n_daylight = nullptr;
     PyObject* n_getitem = nullptr;
+    PyObject* c_lang = nullptr;  // (None, None): the language strptime finds for the C locale
     // The cache object last found sound, its locale object and its zones.
     PyObject* checked_cache = nullptr;
     PyObject* checked_locale = nullptr;
@@ -989,89 +990,155 @@ inline bool same_str_tuple(PyObject* a, PyObject* b) {
 
 }  // namespace detail
 
-// Called once from a module's exec step: imports and holds what the
-// preconditions are checked against. False with an exception set.
+// Drops everything init() took hold of.
+inline void release() {
+    detail::Held& h = detail::held;
+    for (int i = 0; i < h.pins; ++i) {
+        Py_CLEAR(h.pin_dict[i]);
+        Py_CLEAR(h.pin_name[i]);
+        Py_CLEAR(h.pin_value[i]);
+    }
+    for (PyObject** p : {&h.strptime_dict, &h.time_dict, &h.timere_type, &h.localetime_type,
+                         &h.n_cache, &h.n_locale_time, &h.n_lang, &h.n_tzname, &h.n_daylight,
+                         &h.n_getitem, &h.c_lang, &h.checked_cache, &h.checked_locale})
+        Py_CLEAR(*p);
+    h.pins = 0;
+    h.ready = h.genuine = false;
+}
+
+namespace detail {
+// A plain function of the module whose namespace is `globals`, named `name`.
+inline bool defined_in(PyObject* f, PyObject* globals, const char* name) {
+    if (!PyFunction_Check(f) || PyFunction_GET_GLOBALS(f) != globals) return false;
+    auto* code = reinterpret_cast<PyCodeObject*>(PyFunction_GET_CODE(f));
+    return PyUnicode_CompareWithASCIIString(code->co_qualname, name) == 0;
+}
+
+// A module from sys.modules (new reference), or NULL, without importing
+// anything or running Python code.
+inline PyObject* loaded(const char* name) {
+    PyObject* key = PyUnicode_InternFromString(name);
+    if (key == nullptr) return nullptr;
+    PyObject* m = PyImport_GetModule(key);
+    Py_DECREF(key);
+    if (m != nullptr && !PyModule_Check(m)) Py_CLEAR(m);
+    return m;
+}
+}  // namespace detail
+
+// Takes hold of what the preconditions are checked against: strptime's
+// module and the globals its code calls through, as they are now. It
+// imports nothing and runs no Python code: it is ready only once
+// datetime.strptime has loaded its modules (at its first use) and while
+// their functions are the interpreter's own (a wrapper installed before is
+// never taken for the real thing); until then it returns false, holding
+// nothing and with no exception set, and may be called again.
 inline bool init() {
     detail::Held& h = detail::held;
     if (h.ready) return true;
-    PyObject* strptime_module = PyImport_ImportModule("_strptime");
-    if (strptime_module == nullptr) return false;
-    h.strptime_dict = Py_NewRef(PyModule_GetDict(strptime_module));
-    Py_DECREF(strptime_module);
-    struct {
-        const char* module;  // nullptr: _strptime itself
-        const char* name;
-    } pins[] = {{nullptr, "_strptime_datetime"},
-                {nullptr, "_strptime"},
-                {nullptr, "_getlang"},
-                {nullptr, "_calc_julian_from_U_or_W"},
-                {nullptr, "TimeRE"},
-                {nullptr, "LocaleTime"},
-                {nullptr, "time"},
-                {nullptr, "locale"},
-                {nullptr, "calendar"},
-                {nullptr, "datetime_date"},
-                {nullptr, "datetime_timedelta"},
-                {nullptr, "datetime_timezone"},
-                {nullptr, "re_compile"},
-                {nullptr, "IGNORECASE"},
-                {nullptr, "_regex_cache"},
-                {"locale", "getlocale"},
-                {"calendar", "isleap"},
-                {"time", "tzset"}};
-    static_assert(sizeof(pins) / sizeof(pins[0]) == detail::Held::kPins);
-    for (const auto& pin : pins) {
-        PyObject* dict = h.strptime_dict;
-        if (pin.module != nullptr) {
-            PyObject* m = PyImport_ImportModule(pin.module);
-            if (m == nullptr) return false;
-            dict = PyModule_GetDict(m);
-            Py_DECREF(m);  // the module stays in sys.modules; its dict is held below
+    const bool held = [&h] {
+        PyObject* strptime_module = detail::loaded("_strptime");
+        if (strptime_module == nullptr) return false;
+        h.strptime_dict = Py_NewRef(PyModule_GetDict(strptime_module));
+        Py_DECREF(strptime_module);
+        struct {
+            const char* module;  // nullptr: _strptime itself
+            const char* name;
+        } pins[] = {{nullptr, "_strptime_datetime"},
+                    {nullptr, "_strptime"},
+                    {nullptr, "_getlang"},
+                    {nullptr, "_calc_julian_from_U_or_W"},
+                    {nullptr, "TimeRE"},
+                    {nullptr, "LocaleTime"},
+                    {nullptr, "time"},
+                    {nullptr, "locale"},
+                    {nullptr, "calendar"},
+                    {nullptr, "datetime_date"},
+                    {nullptr, "datetime_timedelta"},
+                    {nullptr, "datetime_timezone"},
+                    {nullptr, "re_compile"},
+                    {nullptr, "IGNORECASE"},
+                    {nullptr, "_regex_cache"},
+                    {"locale", "getlocale"},
+                    {"calendar", "isleap"},
+                    {"time", "tzset"}};
+        static_assert(sizeof(pins) / sizeof(pins[0]) == detail::Held::kPins);
+        for (const auto& pin : pins) {
+            PyObject* dict = h.strptime_dict;
+            if (pin.module != nullptr) {
+                PyObject* m = detail::loaded(pin.module);
+                if (m == nullptr) return false;
+                dict = PyModule_GetDict(m);
+                Py_DECREF(m);  // the module stays in sys.modules; its dict is held below
+            }
+            PyObject* name = PyUnicode_InternFromString(pin.name);
+            if (name == nullptr) return false;
+            PyObject* v = PyDict_GetItemWithError(dict, name);
+            if (v == nullptr) {
+                Py_DECREF(name);
+                return false;
+            }
+            h.pin_dict[h.pins] = Py_NewRef(dict);
+            h.pin_name[h.pins] = name;
+            h.pin_value[h.pins] = Py_NewRef(v);
+            ++h.pins;
         }
-        PyObject* name = PyUnicode_InternFromString(pin.name);
-        if (name == nullptr) return false;
-        PyObject* v = PyDict_GetItemWithError(dict, name);
-        if (v == nullptr) {
-            if (!PyErr_Occurred())
-                PyErr_Format(PyExc_ImportError, "cannot find %s in strptime's modules", pin.name);
-            Py_DECREF(name);
-            return false;
-        }
-        h.pin_dict[h.pins] = Py_NewRef(dict);
-        h.pin_name[h.pins] = name;
-        h.pin_value[h.pins] = Py_NewRef(v);
-        ++h.pins;
+        h.timere_type = Py_NewRef(h.pin_value[4]);
+        h.localetime_type = Py_NewRef(h.pin_value[5]);
+        h.time_dict = Py_NewRef(h.pin_dict[17]);
+        const char* names[] = {"_TimeRE_cache", "locale_time", "lang",
+                               "tzname",        "daylight",    "__getitem__"};
+        PyObject** slots[] = {&h.n_cache,  &h.n_locale_time, &h.n_lang,
+                              &h.n_tzname, &h.n_daylight,    &h.n_getitem};
+        for (int i = 0; i < 6; ++i)
+            if ((*slots[i] = PyUnicode_InternFromString(names[i])) == nullptr) return false;
+        if ((h.c_lang = Py_BuildValue("(OO)", Py_None, Py_None)) == nullptr) return false;
+        // The functions must be plain functions of _strptime itself.
+        h.genuine = detail::defined_in(h.pin_value[0], h.strptime_dict, "_strptime_datetime") &&
+                    detail::defined_in(h.pin_value[1], h.strptime_dict, "_strptime") &&
+                    detail::defined_in(h.pin_value[2], h.strptime_dict, "_getlang") &&
+                    PyType_Check(h.timere_type) && PyType_Check(h.localetime_type);
+        return h.genuine;
+    }();
+    if (!held) {
+        PyErr_Clear();  // nothing to report: not ready yet
+        release();
+        return false;
     }
-    h.timere_type = Py_NewRef(h.pin_value[4]);
-    h.localetime_type = Py_NewRef(h.pin_value[5]);
-    h.time_dict = Py_NewRef(h.pin_dict[17]);
-    const char* names[] = {"_TimeRE_cache", "locale_time", "lang",
-                           "tzname",        "daylight",    "__getitem__"};
-    PyObject** slots[] = {&h.n_cache,  &h.n_locale_time, &h.n_lang,
-                          &h.n_tzname, &h.n_daylight,    &h.n_getitem};
-    for (int i = 0; i < 6; ++i)
-        if ((*slots[i] = PyUnicode_InternFromString(names[i])) == nullptr) return false;
-    // The functions must be plain functions of _strptime itself: a wrapper
-    // installed before this import is never taken for the real thing.
-    PyObject* outer = h.pin_value[0];
-    PyObject* inner = h.pin_value[1];
-    h.genuine = PyFunction_Check(outer) && PyFunction_Check(inner) &&
-                PyFunction_GET_GLOBALS(outer) == h.strptime_dict &&
-                PyFunction_GET_GLOBALS(inner) == h.strptime_dict && PyType_Check(h.timere_type) &&
-                PyType_Check(h.localetime_type);
     h.ready = true;
     return true;
 }
 
-// Reads the preconditions into `facts` without running Python code.
-inline Reading read_facts(Facts& facts) {
+namespace detail {
+// Whether two locale languages, as strptime's cache keeps them (a tuple of
+// two str or None), are the same.
+inline bool same_lang(PyObject* a, PyObject* b) {
+    if (!PyTuple_CheckExact(a) || !PyTuple_CheckExact(b) || PyTuple_GET_SIZE(a) != 2 ||
+        PyTuple_GET_SIZE(b) != 2)
+        return false;
+    for (Py_ssize_t i = 0; i < 2; ++i) {
+        PyObject* x = PyTuple_GET_ITEM(a, i);
+        PyObject* y = PyTuple_GET_ITEM(b, i);
+        if (x == Py_None || y == Py_None) {
+            if (x != y) return false;
+        } else if (!PyUnicode_CheckExact(x) || !PyUnicode_CheckExact(y) ||
+                   PyUnicode_Compare(x, y) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace detail
+
+// Whether strptime would run as it is now, without rebuilding its
+// locale/zone cache, for a locale whose language (as strptime computes it)
+// is `lang`: the pinned globals are unchanged and the cache was built for
+// that language and for the current time.tzname and time.daylight. The
+// cache's locale object goes to `locale_time` (borrowed, held by the
+// cache). Runs no Python code.
+inline Reading read_current(PyObject* lang_now, PyObject*& cache_out, PyObject*& locale_time_out) {
     using detail::held;
-    facts.zone_count = -1;
-    if (!held.ready || !held.genuine) return Reading::unusable;
-    const char* current = std::setlocale(LC_TIME, nullptr);
-    if (current == nullptr ||
-        (std::strcmp(current, "C") != 0 && std::strcmp(current, "POSIX") != 0))
-        return Reading::unusable;
+    if (!init()) return Reading::unusable;
     for (int i = 0; i < held.pins; ++i) {
         PyObject* v = PyDict_GetItemWithError(held.pin_dict[i], held.pin_name[i]);
         if (v != held.pin_value[i]) return PyErr_Occurred() ? Reading::error : Reading::unusable;
@@ -1091,41 +1158,68 @@ inline Reading read_facts(Facts& facts) {
     if (overridden) return Reading::unusable;
     PyObject* cd = PyObject_GenericGetDict(cache, nullptr);
     if (cd == nullptr) return Reading::error;
+    // held by the cache's dict, which the cache holds
     PyObject* lt = PyDict_GetItemWithError(cd, held.n_locale_time);
-    Py_XINCREF(lt);
     Py_DECREF(cd);
     if (lt == nullptr) return PyErr_Occurred() ? Reading::error : Reading::unusable;
-    reru::Ref locale_time = reru::Ref::steal(lt);
     if (reinterpret_cast<PyObject*>(Py_TYPE(lt)) != held.localetime_type ||
         Py_TYPE(lt)->tp_getattro != PyObject_GenericGetAttr)
         return Reading::unusable;
     // The cache is rebuilt when the locale's language, time.tzname or
     // time.daylight differ from what it was built with.
-    PyObject* ld = PyObject_GenericGetDict(lt, nullptr);
-    if (ld == nullptr) return Reading::error;
-    reru::Ref locale_dict = reru::Ref::steal(ld);
-    PyObject* lang = PyDict_GetItemWithError(ld, held.n_lang);
-    PyObject* tzname = PyDict_GetItemWithError(ld, held.n_tzname);
-    PyObject* daylight = PyDict_GetItemWithError(ld, held.n_daylight);
+    reru::Ref ld = reru::Ref::steal(PyObject_GenericGetDict(lt, nullptr));
+    if (!ld) return Reading::error;
+    PyObject* lang = PyDict_GetItemWithError(ld.get(), held.n_lang);
+    PyObject* tzname = PyDict_GetItemWithError(ld.get(), held.n_tzname);
+    PyObject* daylight = PyDict_GetItemWithError(ld.get(), held.n_daylight);
     PyObject* now_tzname = PyDict_GetItemWithError(held.time_dict, held.n_tzname);
     PyObject* now_daylight = PyDict_GetItemWithError(held.time_dict, held.n_daylight);
     if (PyErr_Occurred()) return Reading::error;
     if (lang == nullptr || tzname == nullptr || daylight == nullptr || now_tzname == nullptr ||
-        now_daylight == nullptr)
-        return Reading::unusable;
-    if (!PyTuple_CheckExact(lang) || PyTuple_GET_SIZE(lang) != 2 ||
-        PyTuple_GET_ITEM(lang, 0) != Py_None || PyTuple_GET_ITEM(lang, 1) != Py_None)
+        now_daylight == nullptr || !detail::same_lang(lang, lang_now))
         return Reading::unusable;
     long d1 = 0, d2 = 0;
     if (!detail::same_str_tuple(tzname, now_tzname) || !detail::small_int(daylight, d1) ||
         !detail::small_int(now_daylight, d2) || d1 != d2)
         return Reading::unusable;
-    if (cache != held.checked_cache || lt != held.checked_locale) {
-        const Reading r = detail::check_cache(cache, lt);
+    cache_out = cache;
+    locale_time_out = lt;
+    return Reading::usable;
+}
+
+// Whether the cache that read_current() found holds the expressions and
+// names decided here (checked once per cache object), with its zones into
+// `facts`. Runs no Python code.
+inline Reading read_decidable(PyObject* cache, PyObject* locale_time, Facts& facts) {
+    using detail::held;
+    facts.zone_count = -1;
+    if (cache != held.checked_cache || locale_time != held.checked_locale) {
+        const Reading r = detail::check_cache(cache, locale_time);
         if (r != Reading::usable) return r;
     }
     facts = held.checked;
     return Reading::usable;
+}
+
+// Whether LC_TIME is the C (or POSIX) locale, whose names are the English
+// ones decided here.
+inline bool c_time_locale() {
+    const char* current = std::setlocale(LC_TIME, nullptr);
+    return current != nullptr &&
+           (std::strcmp(current, "C") == 0 || std::strcmp(current, "POSIX") == 0);
+}
+
+// Reads the preconditions of the decision into `facts` without running
+// Python code: LC_TIME is "C" or "POSIX", strptime would run as it is now
+// (read_current), and its cache holds the expressions and names decided
+// here (read_decidable).
+inline Reading read_facts(Facts& facts) {
+    using detail::held;
+    facts.zone_count = -1;
+    if (!c_time_locale() || !init()) return Reading::unusable;
+    PyObject *cache = nullptr, *lt = nullptr;
+    const Reading current = read_current(held.c_lang, cache, lt);
+    return current == Reading::usable ? read_decidable(cache, lt, facts) : current;
 }
 
 }  // namespace accept

@@ -27,12 +27,19 @@
 //   2. `py_datetime`, as the attempt just looked it up, is the genuine
 //      datetime.datetime, whose strptime is the interpreter's own;
 //   3. that strptime would run the interpreter's own `_strptime` code: the
-//      module is loaded, and the function `datetime.strptime` calls on it at
-//      each use (`_strptime_datetime`), and the function that one calls,
-//      are the functions the module defined (see genuine_strptime());
-//   4. the time locale is known: the C locale (the name directives accept
-//      English names only) or another one (they accept anything).
-// Facts 3 and 4 can change only when Python code runs, so they are read
+//      module is loaded, the function `datetime.strptime` calls on it at
+//      each use (`_strptime_datetime`) and the globals that code calls
+//      through are the ones the module defined (accept::init() and
+//      accept::read_current());
+//   4. strptime would not rebuild its locale and zone cache (a rebuild
+//      calls time.tzset(), an effect no verdict may skip): the cache was
+//      built for the current locale's language and the current
+//      time.tzname and time.daylight;
+//   5. for "accepted" verdicts, and for exact ones on names: LC_TIME is the
+//      C locale, and the cache holds the expressions and names the native
+//      decision (accept.hpp) implements; %Z's names are read from it.
+//      In another locale the name directives accept anything here.
+// Facts 3 to 5 can change only when Python code runs, so they are read
 // again at the first question after any call that can run Python code:
 // the search tells the layer through python_ran() after every strptime
 // call and every other operation on objects that are not exact built-in
@@ -40,11 +47,16 @@
 // calls on str subclasses).
 //
 // Under these facts a refused verdict is a proof that strptime raises
-// ValueError: the pre-check (shape_check.hpp) computes where a match of the
-// format's regular expression can end, and is looser than strptime
-// wherever it is not exact. Skipping such an attempt cannot be told apart
-// from making it: both leave everything as it was. The only differences
-// are time and what strptime itself caches (its compiled patterns).
+// ValueError, and an accepted one a proof that it returns a datetime: the
+// native decision (accept.hpp) decides both exactly where it implements
+// the format, and the pre-check (shape_check.hpp), which computes where a
+// match of the format's regular expression can end and is looser than
+// strptime wherever it is not exact, proves refusals everywhere else.
+// Skipping a refused attempt cannot be told apart from making it: both
+// leave everything as it was. An accepted attempt has the effects of a
+// successful call (the search adds the candidate to historical_formats and
+// returns it) without the call. The only differences are time and what
+// strptime itself caches (its compiled patterns).
 //
 // The shape memo (memo.hpp) keeps the shape view's verdicts on the
 // catalogue's candidates per text shape; a memo verdict is applied to a
@@ -53,6 +65,7 @@
 // are exact str equal to the catalogue's, and old_sep is "/").
 #pragma once
 
+#include "accept.hpp"
 #include "catalogue.hpp"
 #include "memo.hpp"
 #include "shape_check.hpp"
@@ -156,32 +169,44 @@ inline bool init(PyObject* precomputed) {
     return true;
 }
 
-// Fact 3: the module `_strptime` is loaded (datetime.strptime imports it at
-// its first use and calls its `_strptime_datetime` at each), and that
-// function, and the `_strptime` function it calls, are the ones the module
-// defined: plain functions whose globals are the module's own namespace and
-// whose code carries their name. A wrapper or any other replacement is
-// defined elsewhere, so a caller who replaces either gets real calls.
-inline bool defined_in(PyObject* f, PyObject* module_dict, const char* name) {
-    if (f == nullptr || !PyFunction_Check(f) || PyFunction_GET_GLOBALS(f) != module_dict)
-        return false;
-    auto* code = reinterpret_cast<PyCodeObject*>(PyFunction_GET_CODE(f));
-    return PyUnicode_CompareWithASCIIString(code->co_qualname, name) == 0;
-}
+// The language strptime computes for the time locale in force, when that is
+// not the C locale: found once per locale name by calling strptime's own
+// `_getlang` (the genuine function, which only queries the locale and runs
+// no code of a caller's), and kept, so that later searches can tell,
+// without running Python code, whether strptime's cache is current.
+struct LocaleLanguage {
+    char name[256] = {};
+    PyObject* lang = nullptr;  // owned
+};
+inline LocaleLanguage locale_language;
 
-inline bool genuine_strptime() {
-    PyObject* module = PyDict_GetItem(PyImport_GetModuleDict(), n_strptime_module.get());
-    if (module == nullptr || !PyModule_CheckExact(module)) return false;
-    PyObject* dict = PyModule_GetDict(module);
-    return defined_in(PyDict_GetItem(dict, n_strptime_datetime.get()), dict,
-                      "_strptime_datetime") &&
-           defined_in(PyDict_GetItem(dict, n_strptime_module.get()), dict, "_strptime");
+// Called at the start of a search, before anything is borrowed.
+inline void learn_locale_language() {
+    if (accept::c_time_locale()) return;
+    const char* now = std::setlocale(LC_TIME, nullptr);
+    if (now == nullptr || std::strlen(now) >= sizeof locale_language.name ||
+        (locale_language.lang != nullptr && std::strcmp(now, locale_language.name) == 0) ||
+        !accept::init())
+        return;
+    char name[sizeof locale_language.name];
+    std::strcpy(name, now);
+    const accept::detail::Held& held = accept::detail::held;
+    PyObject* getlang = held.pin_value[2];
+    if (PyDict_GetItem(held.pin_dict[2], held.pin_name[2]) != getlang) return;
+    reru::Ref lang = reru::Ref::steal(PyObject_CallNoArgs(getlang));
+    const char* after = std::setlocale(LC_TIME, nullptr);
+    if (!lang || after == nullptr || std::strcmp(after, name) != 0) {
+        PyErr_Clear();  // strptime would raise the same itself: no verdicts then
+        return;
+    }
+    Py_XSETREF(locale_language.lang, lang.release());
+    std::strcpy(locale_language.name, name);
 }
 
 // ---------------------------------------------------------------------------
 // The layer, for one search
 
-enum class Verdict { refused, unknown };
+enum class Verdict { refused, accepted, unknown };
 
 // The plain road (the test-only twin module) is built without verdicts.
 #ifdef CHRONVALE_PLAIN_ROAD
@@ -214,6 +239,14 @@ public:
             const int id = stage3_id(fmt);
             if (id >= 0 && have_stage3() && !(stage3_.bits[id / 64] >> (id % 64) & 1))
                 return Verdict::refused;
+        }
+        if (decidable_) {
+            accept::Program program;
+            if (accept::compile(fmt, program)) {
+                const accept::Verdict v = accept::decide(program, text_, facts_);
+                if (v != accept::Verdict::unknown)
+                    return v == accept::Verdict::accepted ? Verdict::accepted : Verdict::refused;
+            }
         }
         shape_check::Text& t = concrete();
         return shape_check::may_parse(t, shape_check::FormatText(fmt), c_locale_)
@@ -270,9 +303,9 @@ private:
 
     void read_facts() {
         state_ = State::fail;
+        decidable_ = false;
         if (!encodable_) {
-            if (!PyUnicode_CheckExact(text_) ||
-                PyUnicode_AsUTF8AndSize(text_, nullptr) == nullptr) {
+            if (!PyUnicode_CheckExact(text_) || PyUnicode_AsUTF8AndSize(text_, nullptr) == nullptr) {
                 PyErr_Clear();  // the attempt raises it where the search would
                 return;
             }
@@ -281,10 +314,25 @@ private:
         // Fact 2: the attempt looks py_datetime up in the module (then in the
         // builtins); the module's entry is the genuine class.
         if (PyDict_GetItem(module_dict_, n_py_datetime.get()) !=
-                reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType) ||
-            !genuine_strptime())
+            reinterpret_cast<PyObject*>(PyDateTimeAPI->DateTimeType))
             return;
-        const bool c = shape_check::time_locale_is_c();
+        // Facts 3 to 5.
+        const bool c = accept::c_time_locale();
+        PyObject* lang = nullptr;
+        if (c && accept::init())
+            lang = accept::detail::held.c_lang;
+        else if (!c && locale_language.lang != nullptr &&
+                 std::strcmp(std::setlocale(LC_TIME, nullptr), locale_language.name) == 0)
+            lang = locale_language.lang;
+        PyObject *cache = nullptr, *locale_time = nullptr;
+        if (lang == nullptr ||
+            accept::read_current(lang, cache, locale_time) != accept::Reading::usable) {
+            PyErr_Clear();
+            return;
+        }
+        decidable_ = c && accept::read_decidable(cache, locale_time, facts_) ==
+                              accept::Reading::usable;
+        PyErr_Clear();
         if (c != c_locale_) {
             c_locale_ = c;
             have2_ = have3_ = failed2_ = failed3_ = false;
@@ -378,6 +426,8 @@ private:
     State state_ = State::unread;
     bool encodable_ = false;
     bool c_locale_ = true;
+    bool decidable_ = false;  // fact 5: the native decision applies
+    accept::Facts facts_;
     bool have2_ = false, have3_ = false, failed2_ = false, failed3_ = false;
     PyObject* pure_checked_ = nullptr;
     survivors::Stage2 stage2_;
