@@ -26,11 +26,18 @@ from chronvale.reru.pyd.zududized.patternseek import DateFormatFinder  # noqa: E
 
 strptime = datetime.datetime.strptime
 
-WITH_TIME = [("01/05/2023 10:30", "%m/%d/%Y %H:%M"), ("2023-01-05 10:30:00", "%Y-%m-%d %H:%M:%S"),
-             ("20100102 121314", "%d%m%Y %H%M%S")]  # day 20, month 10, year 102
-WITHOUT_TIME = [("12/31/99", "%m/%d/%y"), ("5 January 2023", "%d %B %Y")]
+# (text, answer, bound of a cold search / one strptime of the answer)
+WITH_TIME = [("01/05/2023 10:30", "%m/%d/%Y %H:%M", 0.5),
+             ("2023-01-05 10:30:00", "%Y-%m-%d %H:%M:%S", 0.5),
+             ("20100102 121314", "%d%m%Y %H%M%S", 0.5)]  # day 20, month 10, year 102
+WITHOUT_TIME = [("12/31/99", "%m/%d/%y", 0.5), ("5 January 2023", "%d %B %Y", 0.5),
+                ("2023-01-05", "%Y-%m-%d", 0.5), ("January 5, 2023", "%B %d, %Y", 0.5),
+                ("Mon, 05 Jan 2023", "%a, %d %b %Y", 0.5), ("05-Jan-23", "%d-%b-%y", 0.5),
+                ("01/2023", "%m/%Y", 0.5)]
 FAILING = "2023-01-05T10:30:00"
-COLUMNS = [("%m/%d/%Y %H:%M", 1.5), ("%Y-%m-%d %H:%M:%S", 1.5)]
+# Failing searches without a time of day, against one failing strptime call.
+FAILING_WITHOUT_TIME = [("January 2023", 1), ("hello world", 1)]
+COLUMNS = [("%m/%d/%Y %H:%M", 0.4), ("%Y-%m-%d %H:%M:%S", 0.4)]
 ROWS = 2000
 # Failing searches with a time of day on long texts.
 LONG = [("240 x 'x' + ' 10:30'", "x" * 240 + " 10:30"), ("250 x 'x' ... ' 10:30'", "x" * 244 + " 10:30"),
@@ -70,15 +77,19 @@ def ratio_row(report, title, yardstick, contender, bound, note="", **kw):
 
 
 def bench_cold(report):
-    for text, fmt in WITH_TIME + WITHOUT_TIME:
+    for text, fmt, bound in WITH_TIME + WITHOUT_TIME:
         assert cold_search(text)() == fmt, text
-        bound = 3 if (text, fmt) in WITH_TIME else 2
         ratio_row(report, f"finder, new finder, cold cache, search {text!r}",
                   calls(f"strptime(s, {fmt!r})", lambda t=text, f=fmt: strptime(t, f)),
                   calls("native search", cold_search(text)), bound)
     ratio_row(report, f"finder, new finder, cold cache, failing search {FAILING!r}",
               calls("one failing strptime call", failing_strptime(FAILING, "%Y-%m-%d %H:%M:%S")),
               calls("native search", cold_search(FAILING)), 2)
+    for text, bound in FAILING_WITHOUT_TIME:
+        assert cold_search(text)() is None
+        ratio_row(report, f"finder, new finder, cold cache, failing search {text!r}",
+                  calls("one failing strptime call", failing_strptime(text, "%m/%d/%y")),
+                  calls("native search", cold_search(text)), bound)
     ratio_row(report, "finder, constructor",
               calls("one strptime call", lambda: strptime("01/05/2023 10:30", "%m/%d/%Y %H:%M")),
               calls("DateFormatFinder()", DateFormatFinder), 0.5)
@@ -169,12 +180,97 @@ def bench_wide_space(report):
               calls("native search", cold_search(WIDE)), 3, rounds=5, min_batch=0.05, max_n=200)
 
 
+def distinct_gaps(count, width=17):
+    """`count` distinct mixes of spaces and tabs, `width` characters each."""
+    return ["".join(p) for p in itertools.islice(itertools.product(" \t", repeat=width), count)]
+
+
+def bench_rows_of_new_shapes(report):
+    """Columns whose every row has a shape of its own: the gap between date
+    and time is 1 to 400 spaces, or one of 100,000 mixes of spaces and
+    tabs; every row searched on one finder, against strptime with the
+    known format per row."""
+    fmt = "%m/%d/%Y %H:%M"
+    for title, texts, bound in [
+            ("1 to 400 spaces between date and time",
+             ["01/05/2023" + " " * k + "10:30" for k in range(1, 401)], 2),
+            ("100,000 mixes of spaces and tabs between date and time",
+             ["01/05/2023" + gap + "10:30" for gap in distinct_gaps(100_000)], 2)]:
+        assert DateFormatFinder().search(texts[-1]) == fmt
+
+        def searched(texts=texts):
+            DateFormatFinder.clear_cache()
+            search = DateFormatFinder().search
+            for text in texts:
+                search(text)
+
+        def parsed(texts=texts):
+            for text in texts:
+                strptime(text, fmt)
+
+        ratio_row(report, f"finder, every row a new shape: {title}, one finder",
+                  calls("strptime with the known format, every row", parsed),
+                  calls("native search, every row", searched), bound, rounds=5, min_batch=0.05,
+                  max_n=50)
+
+
+FRESH = """
+import datetime, json, sys, time
+from chronvale.reru.pyd.zududized.patternseek import DateFormatFinder
+texts = json.loads(sys.stdin.read())
+clock, ratios = time.perf_counter, []
+for text in texts:
+    t0 = clock()
+    try:
+        fmt = DateFormatFinder().search(text)
+    except (ValueError, UnicodeError):
+        continue
+    searched = clock() - t0
+    runs = []
+    for _ in range(5):
+        t0 = clock()
+        datetime.datetime.strptime(text, fmt)
+        runs.append(clock() - t0)
+    ratios.append(searched / min(runs))
+print(json.dumps(ratios))
+"""
+
+
+def bench_corpus_fresh(report):
+    """The first search of each corpus text in a fresh process, where every
+    shape is new: its time against one strptime of the answer (the least of
+    five), median over the texts, in three fresh processes."""
+    import json
+    import statistics
+    import subprocess
+    from corpus import candidates
+    texts = candidates()
+    medians = []
+    for _ in range(3):
+        out = subprocess.run([sys.executable, "-I", "-c", FRESH], input=json.dumps(texts),
+                             capture_output=True, text=True, check=True).stdout
+        ratios = json.loads(out)
+        medians.append(statistics.median(ratios))
+        tenth = statistics.quantiles(ratios, n=10)[-1]
+    median = statistics.median(medians)
+    entry = {"case": "finder, first search of each corpus text in a fresh process", "unit": "ratio",
+             "texts": len(texts), "searched": len(ratios), "medians": medians,
+             "ninth_decile": tenth, "targets": []}
+    report.cases.append(entry)
+    print(f"\n{entry['case']}\n  {len(ratios)} texts with an answer of {len(texts)}; median per "
+          f"process {', '.join(f'{m:.2f}' for m in medians)}; one in ten above {tenth:.2f}")
+    report.target(entry, "first search in a fresh process / one strptime of the answer, median",
+                  median, 2, False, (min(medians), max(medians)))
+
+
 def run(report):
     bench_cold(report)
     bench_columns(report)
     bench_new_shape(report)
     bench_long_texts(report)
     bench_wide_space(report)
+    bench_rows_of_new_shapes(report)
+    bench_corpus_fresh(report)
 
 
 if __name__ == "__main__":

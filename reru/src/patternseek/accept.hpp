@@ -46,6 +46,7 @@
 #include <clocale>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 namespace accept {
 
@@ -266,13 +267,24 @@ constexpr Names names(char d) {
     }
 }
 
+// A set of ASCII characters as two words of bits.
+struct CharSet {
+    std::uint64_t bits[2] = {};
+    constexpr explicit CharSet(const char* chars) {
+        for (; *chars; ++chars) bits[*chars >> 6] |= std::uint64_t{1} << (*chars & 63);
+    }
+    constexpr bool has(Py_UCS4 d) const { return d < 0x80 && (bits[d >> 6] >> (d & 63) & 1); }
+};
+
 // Every directive strptime knows; any other letter after "%" is refused.
 constexpr bool known_directive(Py_UCS4 d) {
-    return d < 0x80 && d != 0 && std::strchr("%ABGHIMSUVWXYZabcdfjmpuwxyz", static_cast<int>(d));
+    constexpr CharSet known("%ABGHIMSUVWXYZabcdfjmpuwxyz");
+    return known.has(d);
 }
 // The directives decided here.
 constexpr bool implemented(Py_UCS4 d) {
-    return d < 0x80 && d != 0 && std::strchr("%ABHIMSUWYZabdfjmpuwyz", static_cast<int>(d));
+    constexpr CharSet decided("%ABHIMSUWYZabdfjmpuwyz");
+    return decided.has(d);
 }
 
 // The longest text each directive matches (%Z excluded).
@@ -821,6 +833,13 @@ struct Held {
     PyObject* n_daylight = nullptr;
     PyObject* n_getitem = nullptr;
     PyObject* c_lang = nullptr;  // (None, None): the language strptime finds for the C locale
+    // A reading of read_current() stands while no dictionary it read has
+    // changed since: a dict watcher clears `clean` at any change to them.
+    int watcher = -1;
+    bool clean = false;
+    PyObject* clean_lang = nullptr;  // borrowed, like the two below, while clean
+    PyObject* clean_cache = nullptr;
+    PyObject* clean_locale = nullptr;
     // The cache object last found sound, its locale object and its zones.
     PyObject* checked_cache = nullptr;
     PyObject* checked_locale = nullptr;
@@ -993,6 +1012,7 @@ inline bool same_str_tuple(PyObject* a, PyObject* b) {
 // Drops everything init() took hold of.
 inline void release() {
     detail::Held& h = detail::held;
+    h.clean = false;
     for (int i = 0; i < h.pins; ++i) {
         Py_CLEAR(h.pin_dict[i]);
         Py_CLEAR(h.pin_name[i]);
@@ -1130,6 +1150,31 @@ inline bool same_lang(PyObject* a, PyObject* b) {
 }
 }  // namespace detail
 
+// Ends the clean state (for a caller whose language object changes).
+inline void forget_reading() { detail::held.clean = false; }
+
+namespace detail {
+inline int on_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
+    held.clean = false;
+    return 0;
+}
+
+// Watches each of `dicts`, so that a change to any ends the clean state.
+// False when one cannot be watched (every reading is then made in full).
+inline bool watch(std::initializer_list<PyObject*> dicts) {
+    if (held.watcher < 0 && (held.watcher = PyDict_AddWatcher(on_change)) < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    for (PyObject* d : dicts)
+        if (PyDict_Watch(held.watcher, d) != 0) {
+            PyErr_Clear();
+            return false;
+        }
+    return true;
+}
+}  // namespace detail
+
 // Whether strptime would run as it is now, without rebuilding its
 // locale/zone cache, for a locale whose language (as strptime computes it)
 // is `lang`: the pinned globals are unchanged and the cache was built for
@@ -1139,6 +1184,15 @@ inline bool same_lang(PyObject* a, PyObject* b) {
 inline Reading read_current(PyObject* lang_now, PyObject*& cache_out, PyObject*& locale_time_out) {
     using detail::held;
     if (!init()) return Reading::unusable;
+    // (the types are compared again: an object's class can change without
+    // any dictionary changing)
+    if (held.clean && lang_now == held.clean_lang &&
+        reinterpret_cast<PyObject*>(Py_TYPE(held.clean_cache)) == held.timere_type &&
+        reinterpret_cast<PyObject*>(Py_TYPE(held.clean_locale)) == held.localetime_type) {
+        cache_out = held.clean_cache;
+        locale_time_out = held.clean_locale;
+        return Reading::usable;
+    }
     for (int i = 0; i < held.pins; ++i) {
         PyObject* v = PyDict_GetItemWithError(held.pin_dict[i], held.pin_name[i]);
         if (v != held.pin_value[i]) return PyErr_Occurred() ? Reading::error : Reading::unusable;
@@ -1184,6 +1238,18 @@ inline Reading read_current(PyObject* lang_now, PyObject*& cache_out, PyObject*&
         return Reading::unusable;
     cache_out = cache;
     locale_time_out = lt;
+    reru::Ref cache_dict = reru::Ref::steal(PyObject_GenericGetDict(cache, nullptr));
+    reru::Ref timere_dict = reru::Ref::steal(PyType_GetDict(Py_TYPE(cache)));
+    reru::Ref locale_type_dict = reru::Ref::steal(PyType_GetDict(Py_TYPE(lt)));
+    if (cache_dict && timere_dict && locale_type_dict &&
+        detail::watch({held.strptime_dict, held.pin_dict[15], held.pin_dict[16], held.time_dict,
+                       cache_dict.get(), ld.get(), timere_dict.get(), locale_type_dict.get()})) {
+        held.clean = true;
+        held.clean_lang = lang_now;
+        held.clean_cache = cache;
+        held.clean_locale = lt;
+    }
+    PyErr_Clear();
     return Reading::usable;
 }
 

@@ -199,6 +199,7 @@ inline void learn_locale_language() {
         PyErr_Clear();  // strptime would raise the same itself: no verdicts then
         return;
     }
+    accept::forget_reading();  // the old language object goes, and its address may come back
     Py_XSETREF(locale_language.lang, lang.release());
     std::strcpy(locale_language.name, name);
 }
@@ -305,7 +306,8 @@ private:
         state_ = State::fail;
         decidable_ = false;
         if (!encodable_) {
-            if (!PyUnicode_CheckExact(text_) || PyUnicode_AsUTF8AndSize(text_, nullptr) == nullptr) {
+            if (!PyUnicode_CheckExact(text_) ||
+                PyUnicode_AsUTF8AndSize(text_, nullptr) == nullptr) {
                 PyErr_Clear();  // the attempt raises it where the search would
                 return;
             }
@@ -330,8 +332,8 @@ private:
             PyErr_Clear();
             return;
         }
-        decidable_ = c && accept::read_decidable(cache, locale_time, facts_) ==
-                              accept::Reading::usable;
+        decidable_ =
+            c && accept::read_decidable(cache, locale_time, facts_) == accept::Reading::usable;
         PyErr_Clear();
         if (c != c_locale_) {
             c_locale_ = c;
