@@ -384,7 +384,7 @@ public:
             codes_ = heap_;
             space_ = reinterpret_cast<Word*>(heap_ + align(n_));
             scratch_ = space_ + words_;
-            for (Word*& m : heap_masks_) m = nullptr;
+            for (Word& b : heap_made_) b = 0;
         }
         const int kind = PyUnicode_KIND(s);
         const void* data = PyUnicode_DATA(s);
@@ -401,7 +401,7 @@ public:
     Text& operator=(const Text&) = delete;
     ~Text() {
         if (heap_ == nullptr) return;
-        for (Word* m : heap_masks_) PyMem_Free(m);
+        for (int i = 0; i < made_count_; ++i) PyMem_Free(heap_masks_[made_[i]]);
         PyMem_Free(heap_);
     }
 
@@ -425,13 +425,15 @@ public:
             return local_masks_[p];
         }
         Word*& m = heap_masks_[p];
-        if (m == nullptr) {
+        if (!(heap_made_[p >> 6] >> (p & 63) & 1)) {
             m = static_cast<Word*>(
                 PyMem_Calloc(static_cast<std::size_t>(words_ + words_ / 64 + 1), sizeof(Word)));
             if (m == nullptr) {  // looser from here on, and not ok()
                 ok_ = false;
                 return ~Word{0};
             }
+            heap_made_[p >> 6] |= Word{1} << (p & 63);
+            made_[made_count_++] = static_cast<std::uint8_t>(p);
         }
         Word& flags = m[words_ + (k >> 6)];
         const Word bit = Word{1} << (k & 63);
@@ -474,7 +476,11 @@ private:
     Word local_scratch_[kScratch];
     Word local_built_[(kPredicates + 63) / 64] = {};
     Word local_masks_[kPredicates];
+    // The masks of longer texts, each allocated when first needed.
     Word* heap_masks_[kPredicates];
+    Word heap_made_[(kPredicates + 63) / 64];
+    std::uint8_t made_[kPredicates];
+    int made_count_ = 0;
 };
 
 // ---------------------------------------------------------------------------
