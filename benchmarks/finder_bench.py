@@ -243,6 +243,7 @@ def bench_corpus_fresh(report):
     import json
     import statistics
     import subprocess
+
     from corpus import candidates
     texts = candidates()
     medians = []
