@@ -366,3 +366,30 @@ def test_changes_inside_a_genuine_call(case):
         locale.setlocale(locale.LC_TIME, saved)
     assert results[0] == results[1]
     assert results[0][3], "every change was made"
+
+
+# The genuine strptime calls the finder makes over the generated texts (a new
+# finder each), pinned per time locale: in the C locale the native decision
+# settles nearly every candidate, elsewhere the pre-check's refusals leave
+# the rest to strptime. A verdict layer that proves less (slower searches)
+# fails here as surely as the differential tests fail one that proves wrong.
+PINNED_CALLS = {"C": (0, 272), "C.UTF-8": (1269, 272)}
+
+
+@pytest.mark.parametrize("time_locale", sorted(PINNED_CALLS))
+def test_strptime_calls_are_pinned(time_locale):
+    if time_locale not in TIME_LOCALES:
+        pytest.skip(f"no {time_locale} locale")
+    calls = []
+    saved = locale.setlocale(locale.LC_TIME)
+    answered = 0
+    try:
+        locale.setlocale(locale.LC_TIME, time_locale)
+        with on_each_call(calls.append):
+            for text in corpus.generated():
+                fast.DateFormatFinder.clear_cache()
+                answered += outcome(lambda t=text: fast.DateFormatFinder().search(t))[0] == "ok"
+    finally:
+        locale.setlocale(locale.LC_TIME, saved)
+        fast.DateFormatFinder.clear_cache()
+    assert (len(calls), answered) == PINNED_CALLS[time_locale]
