@@ -57,8 +57,9 @@ inline bool utf8_of(PyObject* s, Utf8Text& out) {
     return true;
 }
 
-// Read access to the characters of a str; any position at or past the end
-// reads as `past_end`, so looking ahead is always safe.
+// Read access to the characters of a str (or of ASCII bytes, read as one);
+// any position at or past the end reads as `past_end`, so looking ahead is
+// always safe.
 struct Chars {
     int kind;
     const void* data;
@@ -70,6 +71,8 @@ struct Chars {
           data(PyUnicode_DATA(s)),
           n(PyUnicode_GET_LENGTH(s)),
           past_end(past_end_value) {}
+    Chars(const char* ascii, Py_ssize_t size, Py_UCS4 past_end_value = 0)
+        : kind(PyUnicode_1BYTE_KIND), data(ascii), n(size), past_end(past_end_value) {}
     Py_UCS4 operator[](Py_ssize_t i) const {
         return i < n ? PyUnicode_READ(kind, data, i) : past_end;
     }

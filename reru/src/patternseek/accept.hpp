@@ -697,14 +697,7 @@ Verdict run(const Program& prog, const Text<Char>& t, const Facts& facts, Parsed
 }
 
 // Formats as characters: a str, or ASCII bytes.
-struct FormatChars {
-    int kind;
-    const void* data;
-    Py_ssize_t n;
-    Py_UCS4 operator[](Py_ssize_t i) const { return PyUnicode_READ(kind, data, i); }
-};
-
-inline bool compile_chars(const FormatChars& f, Program& prog) {
+inline bool compile_chars(const reru::Chars& f, Program& prog) {
     prog = Program{};
     // A stray "%" or an unknown directive: refused whatever the text.
     for (Py_ssize_t i = 0; i < f.n; ++i) {
@@ -767,11 +760,10 @@ inline bool compile_chars(const FormatChars& f, Program& prog) {
 // Compiles `format` (an exact str, or ASCII bytes). False: not decided here
 // (the caller asks strptime).
 inline bool compile(PyObject* format, Program& prog) {
-    return detail::compile_chars(
-        {PyUnicode_KIND(format), PyUnicode_DATA(format), PyUnicode_GET_LENGTH(format)}, prog);
+    return detail::compile_chars(reru::Chars(format), prog);
 }
 inline bool compile(const char* format, Py_ssize_t length, Program& prog) {
-    return detail::compile_chars({PyUnicode_1BYTE_KIND, format, length}, prog);
+    return detail::compile_chars(reru::Chars(format, length), prog);
 }
 
 // Whether datetime.datetime.strptime(text, <the program's format>) accepts

@@ -642,17 +642,10 @@ inline void offset_step(Text& t, const Bits& in, Bits& out, Bits* w) {
 }
 
 // The characters of a format (a str, or ASCII bytes).
-struct FormatText {
-    int kind;
-    const void* data;
-    Py_ssize_t n;
-
-    FormatText(const char* s, Py_ssize_t size) : kind(PyUnicode_1BYTE_KIND), data(s), n(size) {}
+struct FormatText : reru::Chars {
+    using reru::Chars::Chars;
     explicit FormatText(std::string_view s)
-        : FormatText(s.data(), static_cast<Py_ssize_t>(s.size())) {}
-    explicit FormatText(PyObject* s)
-        : kind(PyUnicode_KIND(s)), data(PyUnicode_DATA(s)), n(PyUnicode_GET_LENGTH(s)) {}
-    Py_UCS4 operator[](Py_ssize_t i) const { return PyUnicode_READ(kind, data, i); }
+        : reru::Chars(s.data(), static_cast<Py_ssize_t>(s.size())) {}
 };
 
 // One directive from `in` into `out`. False for a directive strptime does
