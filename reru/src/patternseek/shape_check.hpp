@@ -738,7 +738,7 @@ inline Word alternation_word(Text& t, Word in, const Alternation& alt) {
 // so the addition cannot carry out of the word.
 inline Word space_word(Text& t, Word in) {
     const Word s = t.space(0), x = in & s;
-    const Word covered = ((s + x) ^ s | x) & s;
+    const Word covered = (((s + x) ^ s) | x) & s;
     return (covered << 1) & (~s | (s & ~(s >> 1)));
 }
 
