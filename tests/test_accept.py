@@ -186,6 +186,7 @@ def test_weeks_with_weekday_and_year(year):
             pairs.append((f"{week} {weekday} {year}".strip(), (fmt + " %Y").strip() if year else fmt))
         name = NAMES["a"][weekday % 7]
         pairs += [(f"{name} {week} {year}".strip(), "%a %W %Y" if year else "%a %W"),
+                  (f"{NAMES['A'][weekday % 7]} {week} {year}".strip(), "%A %U %Y" if year else "%A %U"),
                   (f"2 29 {week} {weekday}", "%m %d %U %w"), (f"{week} {year}", "%U %Y")]
     check(pairs)
 
@@ -254,8 +255,14 @@ def test_long_texts(width):
 def test_matching_work_is_linear(text, fmt):
     """No exponential backtracking: each (step, position) pair is explored once."""
     steps = len(re.findall(r"%.|\s+|.", fmt, re.S))
-    assert hook.work(text, fmt) <= 16 * (steps + 1) * (len(text) + 1)
+    assert 0 < hook.work(text, fmt) <= 16 * (steps + 1) * (len(text) + 1)
     check([(text, fmt)])
+
+
+def test_texts_longer_than_any_match_are_refused_without_matching():
+    for text, fmt in [("1" * 9, "%Y%m%d"), ("12:30:00x", "%H:%M:%S"), ("Wednesday,Septemberx", "%A,%B")]:
+        assert hook.work(text, fmt) == 0 and hook.decide(text, fmt) is False
+        assert hook.work(text[:-1], fmt) > 0
 
 
 PARSED = [
@@ -405,8 +412,10 @@ def fresh_cache(**changes):
     return cache
 
 
-@pytest.mark.parametrize("change", ["outer", "inner", "locale", "tzname", "tzname_list", "daylight",
-                                    "cache", "pattern", "names", "names_tuple", "lang", "getitem",
+@pytest.mark.parametrize("change", ["outer", "inner", "locale", "tzname", "tzname_list",
+                                    "tzname_subclass", "daylight", "daylight_str", "daylight_big",
+                                    "cache", "pattern", "names", "names_tuple", "names_content",
+                                    "names_subclass", "locale_object", "lang", "getitem",
                                     "getlocale", "pin"])
 def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatch):
     assert hook.facts() and hook.decide("5", "%d") is True
@@ -420,6 +429,12 @@ def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatc
         time.tzname = ("XYZ", "XYZ")
     elif change == "tzname_list":
         time.tzname = list(time.tzname)
+    elif change == "tzname_subclass":  # equal, but compared by Python code
+        time.tzname = (time.tzname[0], type("S", (str,), {})(time.tzname[1]))
+    elif change == "daylight_str":
+        time.daylight = str(time.daylight)
+    elif change == "daylight_big":
+        time.daylight = 2**70
     elif change == "daylight":
         time.daylight = 1 - time.daylight
     elif change == "cache":
@@ -431,6 +446,16 @@ def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatc
         fresh_cache(d=r"(?P<d>\d\d)")
     elif change == "names":
         fresh_cache(a_month=["", "jan"])
+    elif change == "names_content":
+        fresh_cache(a_month=_strptime._TimeRE_cache.locale_time.a_month[:-1] + ["dez"])
+    elif change == "names_subclass":
+        fresh_cache(a_month=[type("S", (str,), {})(m) for m in _strptime._TimeRE_cache.locale_time.a_month])
+    elif change == "locale_object":  # the cache's own, replaced by one with other names
+        fresh_cache().locale_time = other = _strptime.LocaleTime()
+        assert hook.facts()
+        other.a_month = other.a_month[:-1] + ["dez"]
+        _strptime._TimeRE_cache.locale_time = _strptime.LocaleTime()
+        _strptime._TimeRE_cache.locale_time.a_month = other.a_month
     elif change == "names_tuple":
         fresh_cache(a_month=tuple(_strptime._TimeRE_cache.locale_time.a_month))
     elif change == "lang":
@@ -448,7 +473,9 @@ ZONE_PATTERNS = [("(?P<Z>utc|gmt|)", None), ("(?P<Z>utc|a b)", None), ("(?P<Z>ut
                  ("(?P<Z>utc", None), ("(?P<Z>utc|\u00e9t)", None), ("(?P<Z>utc|gm\\)", None),
                  ("(?P<Z>" + "|".join("abcdefghi") + ")", None), ("(?P<Z>" + "x" * 16 + ")", None),
                  ("(?P<Z>" + "|".join("abcdefgh") + ")", list("abcdefgh")),
-                 ("(?P<Z>" + "x" * 15 + ")", ["x" * 15]), ("(?P<Z>utc|gm\\t)", ["utc", "gmt"])]
+                 ("(?P<Z>" + "x" * 15 + ")", ["x" * 15]), ("(?P<Z>utc|gm\\t)", ["utc", "gmt"]),
+                 ("(?P<Z>" + "x" * 15 + "|utc)", ["x" * 15, "utc"]),
+                 ("(?P<Z>utc|" + "x" * 15 + ")", ["utc", "x" * 15]), ("(?P<Z>x)", ["x"])]
 
 
 @pytest.mark.parametrize("zone, names", ZONE_PATTERNS)
@@ -460,6 +487,7 @@ def test_zones_read_from_strptimes_expression(zone, names, restored):
         want = None if names is None else text.lower() in names
         assert hook.decide(text, "%Z") is want
         assert hook.decide("5 " + text, "%d %Z") is want
+        assert hook.decide(text + "5", "%Z%d") is want
 
 
 @pytest.mark.parametrize("tz, names", [("America/New_York", ["est", "utc", "gmt", "edt"]),
@@ -496,8 +524,22 @@ def test_short_texts_need_no_memory_and_long_ones_fail_soft():
     assert [hook.decide(text, fmt) for text, _ in cases] == [True, True, True, False]
 
 
-def test_import_fails_cleanly_without_a_module_it_checks_against():
-    code = ("import sys, _strptime\nsys.modules['calendar'] = None\n"
+@pytest.mark.parametrize("breakage", ["sys.modules['calendar'] = None", "sys.modules['_strptime'] = None",
+                                      "del _strptime._getlang"])
+def test_import_fails_cleanly_without_what_it_checks_against(breakage):
+    code = (f"import sys, _strptime\n{breakage}\n"
             "try:\n    import accept_hook\nexcept ImportError as e:\n    print('ImportError', e)")
     run = subprocess.run([sys.executable, "-I", "-c", code], capture_output=True, text=True)
     assert run.returncode == 0 and run.stdout.startswith("ImportError"), (run.stdout, run.stderr)
+
+
+def test_a_cache_without_zone_expression_leaves_zones_to_strptime(restored):
+    del fresh_cache()["Z"]
+    assert hook.facts() and hook.zones() is None and hook.decide("utc", "%Z") is None
+
+
+def test_functions_wrapped_before_the_import_are_never_taken_for_strptimes_own():
+    code = ("import _strptime\nf = _strptime._strptime\n_strptime._strptime = lambda *a: f(*a)\n"
+            "import accept_hook\nprint(accept_hook.facts(), accept_hook.decide('5', '%d'))")
+    run = subprocess.run([sys.executable, "-I", "-c", code], capture_output=True, text=True)
+    assert run.stdout.split() == ["False", "None"], (run.stdout, run.stderr)

@@ -63,6 +63,7 @@ struct Facts {
     // The names %Z accepts, lower-case ASCII, in the order of strptime's
     // alternation; zone_count -1 when %Z cannot be decided.
     int zone_count = -1;
+    int zone_longest = 0;
     unsigned char zone_length[kMaxZones] = {};
     char zones[kMaxZones][kMaxZoneLength + 1] = {};
 };
@@ -85,6 +86,7 @@ struct Program {
     bool spaces = false;         // some step is \s+ (no bound on the length)
     bool zone = false;           // some step is %Z
     unsigned short longest = 0;  // the longest match without \s+ and %Z
+    signed char ampm_step = -1;  // the step of %p
     Step steps[kMaxSteps] = {};
 };
 
@@ -142,13 +144,6 @@ inline bool same(Py_UCS4 c, char f) {
     if (c == u) return true;
     if (!ascii_letter(u)) return false;
     return c < 0x80 ? (c | 0x20) == u : lookalike(c, f);
-}
-
-// What a name lookup sees after lower-casing one matched character: the
-// ASCII lower case, or 0 for a character whose lower case is not ASCII.
-constexpr char lowered(Py_UCS4 c) {
-    if (c < 0x80) return static_cast<char>(ascii_letter(c) ? (c | 0x20) : c);
-    return c == 0x212a ? 'k' : 0;
 }
 
 // The alternations of the numeric directives, in strptime's order. A class
@@ -244,24 +239,29 @@ constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                    "jul", "aug", "sep", "oct", "nov", "dec"};
 constexpr const char* kAmPm[] = {"am", "pm"};
 
+// Where each name of an alternation stands in its lookup list.
+constexpr unsigned char kFullDaysAt[] = {2, 3, 5, 1, 0, 4, 6};
+constexpr unsigned char kFullMonthsAt[] = {8, 1, 10, 11, 0, 9, 7, 2, 3, 5, 6, 4};
+constexpr unsigned char kInOrder[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+
 struct Names {
-    const char* const* alt;     // regex order
-    const char* const* lookup;  // lookup order
+    const char* const* alt;   // regex order
+    const unsigned char* at;  // the lookup position of each
     int count;
 };
 
 constexpr Names names(char d) {
     switch (d) {
         case 'A':
-            return {kFullDaysAlt, kFullDays, 7};
+            return {kFullDaysAlt, kFullDaysAt, 7};
         case 'a':
-            return {kDays, kDays, 7};
+            return {kDays, kInOrder, 7};
         case 'B':
-            return {kFullMonthsAlt, kFullMonths, 12};
+            return {kFullMonthsAlt, kFullMonthsAt, 12};
         case 'b':
-            return {kMonths, kMonths, 12};
+            return {kMonths, kInOrder, 12};
         case 'p':
-            return {kAmPm, kAmPm, 2};
+            return {kAmPm, kInOrder, 2};
         default:
             return {nullptr, nullptr, 0};
     }
@@ -313,8 +313,6 @@ constexpr int longest(char d) {
             return 2;
     }
 }
-
-constexpr int bit(char d) { return d >= 'a' ? d - 'a' : d >= 'A' ? d - 'A' + 26 : 52; }
 
 // ---------------------------------------------------------------------------
 // Calendar arithmetic on proleptic Gregorian ordinals (0001-01-01 is 1).
@@ -386,14 +384,16 @@ int offset_ends(const Text<Char>& t, Py_ssize_t p, Py_ssize_t* out) {
     return k;
 }
 
-// The end of the next alternative of step `s` from `p` (-1 when none is
-// left). `alt` holds the step's progress, 0 at first.
+// The end of the next alternative of step `s` from `p` (0 when none is
+// left: every step consumes a character). `alt` holds the step's progress, 0 at first.
 template <class Char>
 Py_ssize_t next_end(const Text<Char>& t, const Step& s, Py_ssize_t p, std::int32_t& alt,
                     const Facts& facts) {
     switch (s.op) {
         case Op::literal:
-            return alt++ == 0 && same(t[p], s.c) ? p + 1 : -1;
+            if (alt != 0) return 0;
+            alt = 1;
+            return same(t[p], s.c) ? p + 1 : 0;
         case Op::space:
         case Op::directive:
             break;
@@ -411,15 +411,15 @@ Py_ssize_t next_end(const Text<Char>& t, const Step& s, Py_ssize_t p, std::int32
                 if (q - p < 4) q = p;
             }
             alt = static_cast<std::int32_t>(q - p);
-            return q > p ? q : -1;
+            return q > p ? q : 0;
         }
-        if (s.c == 'Y' && s.op == Op::directive) return -1;
-        return --alt > 0 ? p + alt : -1;
+        if (s.c == 'Y' && s.op == Op::directive) return 0;
+        return --alt > 0 ? p + alt : 0;
     }
     if (s.c == 'z') {
         Py_ssize_t ends[9];
         const int count = offset_ends(t, p, ends);
-        return alt < count ? ends[alt++] : -1;
+        return alt < count ? ends[alt++] : 0;
     }
     if (s.c == 'Z') {
         while (alt < facts.zone_count) {
@@ -429,7 +429,7 @@ Py_ssize_t next_end(const Text<Char>& t, const Step& s, Py_ssize_t p, std::int32
             for (; *name && same(t[q], *name); ++name) ++q;
             if (*name == 0) return q;
         }
-        return -1;
+        return 0;
     }
     if (const Names list = names(s.c); list.alt != nullptr) {
         while (alt < list.count) {
@@ -438,7 +438,7 @@ Py_ssize_t next_end(const Text<Char>& t, const Step& s, Py_ssize_t p, std::int32
             for (; *name && same(t[q], *name); ++name) ++q;
             if (*name == 0) return q;
         }
-        return -1;
+        return 0;
     }
     const Alts a = numeric(s.c);
     while (alt < a.count) {
@@ -451,7 +451,7 @@ Py_ssize_t next_end(const Text<Char>& t, const Step& s, Py_ssize_t p, std::int32
         }
         if (k == one.length) return p + k;
     }
-    return -1;
+    return 0;
 }
 
 // Failed (step, position) pairs: one bit each, on the stack for short
@@ -495,18 +495,15 @@ int value(const Text<Char>& t, Py_ssize_t a, Py_ssize_t b) {
     return v;
 }
 
-// Which name of `list` (lookup order) the span is, or -1 when the lookup of
-// its lower-cased text fails.
+// Whether the lookup of a matched name finds it: strptime looks up the
+// lower-cased text, and a lookalike letter (U+0130, U+0131, U+017F) lower-
+// cases to a letter that is not ASCII. (U+212A lower-cases to "k", which
+// no name holds, so it never matches one.)
 template <class Char>
-int name_index(const Text<Char>& t, Py_ssize_t a, Py_ssize_t b, const Names& list) {
-    for (int i = 0; i < list.count; ++i) {
-        const char* name = list.lookup[i];
-        Py_ssize_t q = a;
-        for (; q < b && *name && lowered(t[q]) == *name; ++q, ++name) {
-        }
-        if (q == b && *name == 0) return i;
-    }
-    return -1;
+bool found(const Text<Char>& t, Py_ssize_t a, Py_ssize_t b) {
+    for (; a < b; ++a)
+        if (t[a] >= 0x80) return false;
+    return true;
 }
 
 // The offset of a matched %z in microseconds; false when strptime refuses it
@@ -537,16 +534,16 @@ bool offset_value(const Text<Char>& t, Py_ssize_t a, Py_ssize_t b, std::int64_t&
 
 // The conversion after the match: the fields, then datetime's checks.
 template <class Char>
-Verdict convert(const Text<Char>& t, const Program& prog, const Py_ssize_t* at, Parsed* out) {
+Verdict convert(const Text<Char>& t, const Program& prog, const Py_ssize_t* at,
+                const std::int32_t* alt, Parsed* out) {
     int year = -1, month = 1, day = 1, hour = 0, minute = 0, second = 0, fraction = 0;
-    int julian = -1, wday = -1, week = -1;
-    bool week_starts_monday = false, has_offset = false;
+    int julian = 0, wday = -1, week = -1;
+    bool by_julian = false;  // the date is day `julian` of the year
+    char week_kind = 0;      // the directive that gave the week
+    bool has_offset = false;
     std::int64_t offset = 0;
-    int ampm = 0;  // 0 none, 1 am, 2 pm
-    for (int i = 0; i < prog.count; ++i) {
-        if (prog.steps[i].op == Op::directive && prog.steps[i].c == 'p')
-            ampm = t[at[i]] == 'a' || t[at[i]] == 'A' ? 1 : 2;
-    }
+    // %I reads %p wherever it stands: am when absent.
+    const bool pm = prog.ampm_step >= 0 && (t[at[prog.ampm_step]] | 0x20) == 'p';
     int spans = 0;
     for (int i = 0; i < prog.count; ++i) {
         const Step& s = prog.steps[i];
@@ -573,7 +570,7 @@ Verdict convert(const Text<Char>& t, const Program& prog, const Py_ssize_t* at, 
                 break;
             case 'I':
                 hour = value(t, a, b);
-                if (ampm == 2) {
+                if (pm) {
                     if (hour != 12) hour += 12;
                 } else if (hour == 12) {
                     hour = 0;
@@ -591,11 +588,12 @@ Verdict convert(const Text<Char>& t, const Program& prog, const Py_ssize_t* at, 
                 break;
             case 'j':
                 julian = value(t, a, b);
+                by_julian = true;
                 break;
             case 'U':
             case 'W':
                 week = value(t, a, b);
-                week_starts_monday = s.c == 'W';
+                week_kind = s.c;
                 break;
             case 'w':
                 wday = (value(t, a, b) + 6) % 7;
@@ -607,8 +605,8 @@ Verdict convert(const Text<Char>& t, const Program& prog, const Py_ssize_t* at, 
             case 'A':
             case 'b':
             case 'B': {
-                const int k = name_index(t, a, b, names(s.c));
-                if (k < 0) return Verdict::refused;
+                if (!found(t, a, b)) return Verdict::refused;
+                const int k = names(s.c).at[alt[i] - 1];  // the alternative that matched
                 if (s.c == 'a' || s.c == 'A')
                     wday = k;
                 else
@@ -630,26 +628,24 @@ Verdict convert(const Text<Char>& t, const Program& prog, const Py_ssize_t* at, 
         leap_fix = month == 2 && day == 29;
         year = leap_fix ? 1904 : 1900;
     }
-    if (julian < 0 && wday >= 0 && week >= 0) {
-        if (year < 1 || year > 9999) return Verdict::refused;
+    if (!by_julian && wday >= 0 && week_kind != 0) {
+        by_julian = true;
         int first = weekday(first_of_year(year));
         int dow = wday;
-        if (!week_starts_monday) {
+        if (week_kind == 'U') {  // weeks from Sunday
             first = (first + 1) % 7;
             dow = (dow + 1) % 7;
         }
         julian = week == 0 ? 1 + dow - first : 1 + (7 - first) % 7 + 7 * (week - 1) + dow;
-        if (julian <= 0) {
-            --year;
-            julian += leap(year) ? 366 : 365;
-        }
+        // A day before the year (week 0) is in the year before: the same
+        // ordinal below, refused there when that year would be 0.
     }
-    if (julian < 0) {
+    if (!by_julian) {
         if (!valid_date(year, month, day)) return Verdict::refused;
     } else {
         if (year < 1 || year > 9999) return Verdict::refused;
         const int n = julian - 1 + first_of_year(year);
-        if (n > kMaxOrdinal) return Verdict::refused;
+        if (n < 1 || n > kMaxOrdinal) return Verdict::refused;  // year 0 or 10000
         from_ordinal(n, year, month, day);
     }
     if (leap_fix) year = 1900;
@@ -681,7 +677,7 @@ Verdict run(const Program& prog, const Text<Char>& t, const Facts& facts, Parsed
     while (i < n) {
         if (work != nullptr) ++*work;
         const Py_ssize_t end = next_end(t, prog.steps[i], at[i], alt[i], facts);
-        if (end >= 0) {
+        if (end != 0) {
             if (failed.has(i + 1, end)) continue;
             ++i;
             at[i] = end;
@@ -693,7 +689,7 @@ Verdict run(const Program& prog, const Text<Char>& t, const Facts& facts, Parsed
         }
     }
     if (at[n] != t.n) return Verdict::refused;  // unconverted data remains
-    return convert(t, prog, at, out);
+    return convert(t, prog, at, alt, out);
 }
 
 // Formats as characters: a str, or ASCII bytes.
@@ -708,7 +704,8 @@ inline bool compile_chars(const reru::Chars& f, Program& prog) {
         }
         ++i;
     }
-    std::uint64_t used = 0;
+    std::uint64_t used[2] = {0, 0};  // the directive letters seen
+    auto seen = [&used](char d) { return (used[d >> 6] >> (d & 63)) & 1; };
     bool iso_week = false, other = false;
     int count = 0, length = 0;
     for (Py_ssize_t i = 0; i < f.n;) {
@@ -723,15 +720,15 @@ inline bool compile_chars(const reru::Chars& f, Program& prog) {
                 length += 1;
                 continue;
             }
-            const std::uint64_t b = std::uint64_t{1} << bit(d);
-            if (used & b) return false;  // a group named twice
-            used |= b;
+            if (seen(d)) return false;  // a group named twice
+            used[d >> 6] |= std::uint64_t{1} << (d & 63);
             if (d == 'V')
                 iso_week = true;
             else if (!implemented(static_cast<Py_UCS4>(d)))
-                other = true;
+                other = true;  // %c, %x, %X, %G
             length += longest(d);
             prog.zone = prog.zone || d == 'Z';
+            if (d == 'p') prog.ampm_step = static_cast<signed char>(count - 1);
         } else if (is_space(c)) {
             while (i < f.n && is_space(f[i])) ++i;
             s = {Op::space, ' '};
@@ -742,14 +739,11 @@ inline bool compile_chars(const reru::Chars& f, Program& prog) {
             length += 1;
         }
     }
-    if (iso_week && (used >> bit('Y') & 1) && !other) {
+    if (iso_week && seen('Y') && !other) {
         prog.refuse_all = true;  // %V beside %Y
         return true;
     }
-    for (int k = 0; k < count; ++k)
-        if (prog.steps[k].op == Op::directive &&
-            !implemented(static_cast<unsigned char>(prog.steps[k].c)))
-            return false;
+    if (iso_week || other) return false;
     prog.count = static_cast<unsigned char>(count);
     prog.longest = static_cast<unsigned short>(length);
     return true;
@@ -776,14 +770,9 @@ inline Verdict decide(const Program& prog, PyObject* text, const Facts& facts,
     if (prog.refuse_all) return Verdict::refused;
     if (prog.zone && facts.zone_count < 0) return Verdict::unknown;
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-    if (!prog.spaces) {
-        int longest = prog.longest, zone = 0;
-        if (prog.zone)
-            for (int z = 0; z < facts.zone_count; ++z)
-                if (facts.zone_length[z] > zone) zone = facts.zone_length[z];
-        longest += zone;
-        if (n > longest) return Verdict::refused;  // the first match cannot cover it
-    }
+    // A text longer than any match: the first match cannot cover it.
+    if (!prog.spaces && n > prog.longest + (prog.zone ? facts.zone_longest : 0))
+        return Verdict::refused;
     if (n >= 0x7fffffff) return Verdict::unknown;
     const void* data = PyUnicode_DATA(text);
     switch (PyUnicode_KIND(text)) {
@@ -905,6 +894,7 @@ inline void read_zones(PyObject* pattern, Facts& f) {
             if (len == 0) return;
             f.zones[count][len] = 0;
             f.zone_length[count++] = static_cast<unsigned char>(len);
+            if (len > f.zone_longest) f.zone_longest = len;
             len = 0;
             continue;
         }
@@ -933,8 +923,10 @@ inline Reading check_cache(PyObject* cache, PyObject* locale_time) {
     }
     Facts zones;
     PyObject* z = lookup(cache, "Z");
-    if (z == nullptr && PyErr_Occurred()) return Reading::error;
-    if (z != nullptr) read_zones(z, zones);
+    if (z != nullptr)
+        read_zones(z, zones);
+    else if (PyErr_Occurred())
+        return Reading::error;
     PyObject* ld = PyObject_GenericGetDict(locale_time, nullptr);
     if (ld == nullptr) return Reading::error;
     struct {
