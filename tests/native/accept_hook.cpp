@@ -137,9 +137,8 @@ int exec_module(PyObject*) {
         if (m == nullptr) return -1;
         Py_DECREF(m);
     }
-    if (accept::init()) return 0;
-    PyErr_SetString(PyExc_ImportError, "strptime's modules are not the interpreter's own");
-    return -1;
+    accept::init();  // not ready while a function is not strptime's own: facts() says so
+    return 0;
 }
 
 PyModuleDef_Slot slots[] = {
