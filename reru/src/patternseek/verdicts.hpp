@@ -5,46 +5,54 @@
 // every stage goes through one function, attempt(), which is
 // generate_formats for one candidate. Before attempt() calls strptime it
 // asks this layer one question about the candidate the loops actually hold:
-// "is it proved that strptime refuses this text with this format?". The
-// loops of stage 2 also ask "which is the next candidate of this loop that
-// is not proved refused?", to pass over runs of refused candidates without
-// building them.
+// "is it proved that strptime refuses this text with this format, or that
+// it accepts it?". The loops of stage 2 also ask "which is the next
+// candidate of this loop that is not proved refused?", to pass over runs of
+// refused candidates without building them, and the walk of stage 3 asks
+// whether an entry is proved refused on a set whose operations run no
+// Python code, to record it in seen_formats with one operation.
 //
 // The contract
 // ------------
 // An attempt's observable effects: the text is encoded (a text that cannot
 // be encoded raises there), the module global `py_datetime` is looked up
 // (NameError when missing), `py_datetime.strptime(text, candidate)` is
-// called, which runs Python code, may raise, and on success makes the
-// attempt add the candidate to `historical_formats`. A refused attempt,
-// one where strptime raised ValueError, has no effect at all: the attempt
-// drops the exception.
+// called, which runs Python code and may raise; on success the attempt
+// adds the candidate to `historical_formats`. A refused attempt, one where
+// strptime raised ValueError, has no effect at all: the attempt drops the
+// exception.
 //
-// A verdict "refused" is given only while these facts hold, and only for
-// an exact str candidate:
+// A verdict is given only for an exact str candidate and only while these
+// facts hold:
 //   1. the text is an exact str that can be encoded (checked once: a str
 //      does not change);
-//   2. `py_datetime`, as the attempt just looked it up, is the genuine
-//      datetime.datetime, whose strptime is the interpreter's own;
+//   2. the module's entry `py_datetime`, where the attempt looks first, is
+//      the genuine datetime.datetime, whose strptime is the interpreter's
+//      own;
 //   3. that strptime would run the interpreter's own `_strptime` code: the
-//      module is loaded, the function `datetime.strptime` calls on it at
-//      each use (`_strptime_datetime`) and the globals that code calls
-//      through are the ones the module defined (accept::init() and
-//      accept::read_current());
+//      module is loaded, and the function `datetime.strptime` calls on it
+//      at each use (`_strptime_datetime`) and the globals that code calls
+//      through are the ones the module defined (accept::init() takes hold
+//      of them once they are loaded and plain functions of the module;
+//      accept::read_current() compares them);
 //   4. strptime would not rebuild its locale and zone cache (a rebuild
 //      calls time.tzset(), an effect no verdict may skip): the cache was
 //      built for the current locale's language and the current
-//      time.tzname and time.daylight;
-//   5. for "accepted" verdicts, and for exact ones on names: LC_TIME is the
-//      C locale, and the cache holds the expressions and names the native
-//      decision (accept.hpp) implements; %Z's names are read from it.
-//      In another locale the name directives accept anything here.
-// Facts 3 to 5 can change only when Python code runs, so they are read
+//      time.tzname and time.daylight. For a locale other than C, the
+//      language strptime computes is found once per locale name, at the
+//      start of a search, by calling strptime's own `_getlang`, which only
+//      queries the locale (learn_locale_language());
+//   5. for "accepted" verdicts: LC_TIME is the C locale, and the cache
+//      holds the expressions and names the native decision (accept.hpp)
+//      implements; %Z's names are read from it. In another locale the
+//      name directives accept anything here, and only refusals are proved.
+// Facts 2 to 5 can change only when Python code runs, so they are read
 // again at the first question after any call that can run Python code:
 // the search tells the layer through python_ran() after every strptime
 // call and every other operation on objects that are not exact built-in
 // containers of exact str (set and dict operations, truth tests, method
-// calls on str subclasses).
+// calls on str subclasses). Reading facts 3 and 4 in full is skipped while
+// no dictionary they were read from has changed since (a dict watcher).
 //
 // Under these facts a refused verdict is a proof that strptime raises
 // ValueError, and an accepted one a proof that it returns a datetime: the
