@@ -1134,6 +1134,17 @@ inline bool same_lang(PyObject* a, PyObject* b) {
 }
 }  // namespace detail
 
+// Whether every global strptime's code calls through is still the one
+// init() took hold of (no Python code runs).
+inline bool pins_hold() {
+    using detail::held;
+    if (!held.ready) return false;
+    for (int i = 0; i < held.pins; ++i)
+        if (PyDict_GetItemWithError(held.pin_dict[i], held.pin_name[i]) != held.pin_value[i])
+            return false;
+    return true;
+}
+
 // Ends the clean state (for a caller whose language object changes).
 inline void forget_reading() { detail::held.clean = false; }
 
@@ -1177,10 +1188,7 @@ inline Reading read_current(PyObject* lang_now, PyObject*& cache_out, PyObject*&
         locale_time_out = held.clean_locale;
         return Reading::usable;
     }
-    for (int i = 0; i < held.pins; ++i) {
-        PyObject* v = PyDict_GetItemWithError(held.pin_dict[i], held.pin_name[i]);
-        if (v != held.pin_value[i]) return PyErr_Occurred() ? Reading::error : Reading::unusable;
-    }
+    if (!pins_hold()) return PyErr_Occurred() ? Reading::error : Reading::unusable;
     PyObject* cache = PyDict_GetItemWithError(held.strptime_dict, held.n_cache);
     if (cache == nullptr) return PyErr_Occurred() ? Reading::error : Reading::unusable;
     PyTypeObject* type = Py_TYPE(cache);

@@ -198,10 +198,12 @@ inline void learn_locale_language() {
         return;
     char name[sizeof locale_language.name];
     std::strcpy(name, now);
-    const accept::detail::Held& held = accept::detail::held;
-    PyObject* getlang = held.pin_value[2];
-    if (PyDict_GetItem(held.pin_dict[2], held.pin_name[2]) != getlang) return;
-    reru::Ref lang = reru::Ref::steal(PyObject_CallNoArgs(getlang));
+    // Every function _getlang calls through must be the module's own too.
+    if (!accept::pins_hold()) {
+        PyErr_Clear();
+        return;
+    }
+    reru::Ref lang = reru::Ref::steal(PyObject_CallNoArgs(accept::detail::held.pin_value[2]));
     const char* after = std::setlocale(LC_TIME, nullptr);
     if (!lang || after == nullptr || std::strcmp(after, name) != 0) {
         PyErr_Clear();  // strptime would raise the same itself: no verdicts then
