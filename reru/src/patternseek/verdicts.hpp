@@ -246,6 +246,15 @@ public:
     // of their own.
     Verdict judge(PyObject* fmt, bool stage3) {
         if (!kEnabled || !facts_hold() || !PyUnicode_CheckExact(fmt)) return Verdict::unknown;
+        // The same candidate asked again before Python code ran (the stage-3
+        // entry question, then its attempt): the same verdict.
+        if (fmt == last_format_.get() && state_ == State::hold) return last_verdict_;
+        last_format_ = reru::Ref::borrow(fmt);  // held, so that its address is not reused
+        return last_verdict_ = verdict_on(fmt, stage3);
+    }
+
+private:
+    Verdict verdict_on(PyObject* fmt, bool stage3) {
         if (stage3) {
             const int id = stage3_id(fmt);
             if (id >= 0 && have_stage3() && !(stage3_.bits[id / 64] >> (id % 64) & 1))
@@ -265,6 +274,7 @@ public:
                    : Verdict::refused;
     }
 
+public:
     // Stage 3: whether the entry `fmt` is proved refused and the set's
     // operations with it run no Python code (an exact set of exact str).
     bool refused_entry(PyObject* set, PyObject* fmt) {
@@ -314,6 +324,7 @@ private:
 
     void read_facts() {
         state_ = State::fail;
+        last_format_.reset();
         decidable_ = false;
         if (!encodable_) {
             if (!PyUnicode_CheckExact(text_) ||
@@ -442,6 +453,8 @@ private:
     accept::Facts facts_;
     bool have2_ = false, have3_ = false, failed2_ = false, failed3_ = false;
     PyObject* pure_checked_ = nullptr;
+    reru::Ref last_format_;
+    Verdict last_verdict_ = Verdict::unknown;
     survivors::Stage2 stage2_;
     survivors::Stage3 stage3_;
     bool concrete_built_ = false;
