@@ -961,12 +961,13 @@ inline Reading check_cache(PyObject* cache, PyObject* locale_time) {
     return Reading::usable;
 }
 
-// An int (or bool) value without overflow.
+// An int (or bool) value without overflow (reading an exact int or a bool
+// cannot fail otherwise).
 inline bool small_int(PyObject* v, long& out) {
     if (!PyLong_Check(v) || (!PyLong_CheckExact(v) && !PyBool_Check(v))) return false;
     int overflow = 0;
     out = PyLong_AsLongAndOverflow(v, &overflow);
-    return overflow == 0 && !(out == -1 && PyErr_Occurred());
+    return overflow == 0;
 }
 
 // A tuple of exact str.
