@@ -416,7 +416,8 @@ def fresh_cache(**changes):
                                     "tzname_subclass", "daylight", "daylight_str", "daylight_big",
                                     "cache", "pattern", "names", "names_tuple", "names_content",
                                     "names_subclass", "locale_object", "lang", "getitem",
-                                    "getlocale", "pin"])
+                                    "getlocale", "pin", "pattern_in_place",
+                                    "locale_attribute_in_place"])
 def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatch):
     assert hook.facts() and hook.decide("5", "%d") is True
     if change == "outer":
@@ -456,6 +457,10 @@ def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatc
         other.a_month = other.a_month[:-1] + ["dez"]
         _strptime._TimeRE_cache.locale_time = _strptime.LocaleTime()
         _strptime._TimeRE_cache.locale_time.a_month = other.a_month
+    elif change == "pattern_in_place":  # the very cache already checked, changed
+        _strptime._TimeRE_cache["d"] = r"(?P<d>\d\d)"
+    elif change == "locale_attribute_in_place":
+        _strptime._TimeRE_cache.locale_time.lang = ("C", "UTF-8")
     elif change == "names_tuple":
         fresh_cache(a_month=tuple(_strptime._TimeRE_cache.locale_time.a_month))
     elif change == "lang":

@@ -818,6 +818,7 @@ struct Held {
     // changed since: a dict watcher clears `clean` at any change to them.
     int watcher = -1;
     bool clean = false;
+    bool recheck = false;  // the checked cache's items changed since
     PyObject* clean_lang = nullptr;  // borrowed, like the two below, while clean
     PyObject* clean_cache = nullptr;
     PyObject* clean_locale = nullptr;
@@ -1150,8 +1151,10 @@ inline bool pins_hold() {
 inline void forget_reading() { detail::held.clean = false; }
 
 namespace detail {
-inline int on_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
+inline int on_change(PyDict_WatchEvent, PyObject* dict, PyObject*, PyObject*) {
     held.clean = false;
+    // the cache's own items (its expressions) changed: check them again
+    if (dict == held.checked_cache) held.recheck = true;
     return 0;
 }
 
@@ -1236,7 +1239,8 @@ inline Reading read_current(PyObject* lang_now, PyObject*& cache_out, PyObject*&
     reru::Ref locale_type_dict = reru::Ref::steal(PyType_GetDict(Py_TYPE(lt)));
     if (cache_dict && timere_dict && locale_type_dict &&
         detail::watch({held.strptime_dict, held.pin_dict[15], held.pin_dict[16], held.time_dict,
-                       cache_dict.get(), ld.get(), timere_dict.get(), locale_type_dict.get()})) {
+                       cache, cache_dict.get(), ld.get(), timere_dict.get(),
+                       locale_type_dict.get()})) {
         held.clean = true;
         held.clean_lang = lang_now;
         held.clean_cache = cache;
@@ -1252,9 +1256,13 @@ inline Reading read_current(PyObject* lang_now, PyObject*& cache_out, PyObject*&
 inline Reading read_decidable(PyObject* cache, PyObject* locale_time, Facts& facts) {
     using detail::held;
     facts.zone_count = -1;
-    if (cache != held.checked_cache || locale_time != held.checked_locale) {
+    if (cache != held.checked_cache || locale_time != held.checked_locale || held.recheck) {
+        held.recheck = false;
         const Reading r = detail::check_cache(cache, locale_time);
-        if (r != Reading::usable) return r;
+        if (r != Reading::usable) {
+            Py_CLEAR(held.checked_cache);
+            return r;
+        }
     }
     facts = held.checked;
     return Reading::usable;
