@@ -458,9 +458,9 @@ def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatc
         _strptime._TimeRE_cache.locale_time = _strptime.LocaleTime()
         _strptime._TimeRE_cache.locale_time.a_month = other.a_month
     elif change == "pattern_in_place":  # the very cache already checked, changed
-        _strptime._TimeRE_cache["d"] = r"(?P<d>\d\d)"
+        monkeypatch.setitem(_strptime._TimeRE_cache, "d", r"(?P<d>\d\d)")
     elif change == "locale_attribute_in_place":
-        _strptime._TimeRE_cache.locale_time.lang = ("C", "UTF-8")
+        monkeypatch.setattr(_strptime._TimeRE_cache.locale_time, "lang", ("C", "UTF-8"))
     elif change == "names_tuple":
         fresh_cache(a_month=tuple(_strptime._TimeRE_cache.locale_time.a_month))
     elif change == "lang":
