@@ -15,6 +15,7 @@ import plain_models
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+from meddling import available_time_locales, on_each_call, time_locale
 from plain_models import PlainFinder
 
 from chronvale.reru.pyd.zududized import patternseek
@@ -432,30 +433,32 @@ MEDDLES = {
 @pytest.mark.parametrize("text, trigger", [("04/31/2023 10:30", "%m/%d/%Y %H:%M"),
                                            ("04/31/2023", "%m/%d/%Y")])
 def test_python_code_inside_a_genuine_strptime_call(text, trigger, meddle, monkeypatch):
-    """The genuine strptime runs Python code (here: a wrapper around the
-    function it calls) that changes what the rest of the search reads; the
-    search must go on exactly as the plain loops would."""
-    import _strptime
-    original = _strptime._strptime_datetime
+    """The genuine strptime runs Python code (a monitoring callback; nothing
+    of strptime is replaced) that changes what the rest of the search
+    reads; the search must go on exactly as the plain loops would. In a
+    time locale other than C, so that the trigger, a candidate the
+    pre-check lets through, is a real call of the native finder too."""
+    if "C.UTF-8" not in available_time_locales():
+        pytest.skip("no C.UTF-8 locale")
     target = {}
 
-    def wrapper(cls, data, fmt="%a %b %d %H:%M:%S %Y"):
+    def meddling(fmt):
         if fmt == trigger and target:
             meddle(*target.popitem())
-        return original(cls, data, fmt)
 
-    monkeypatch.setattr(_strptime, "_strptime_datetime", wrapper)
     monkeypatch.setattr(patternseek, "py_datetime", datetime.datetime)
     monkeypatch.setattr(plain_models, "py_datetime", datetime.datetime)
     results = []
-    for finder, module in [(DateFormatFinder(), patternseek), (PlainFinder(), plain_models)]:
-        clear_both()
-        module.py_datetime = datetime.datetime
-        target[finder] = module
-        results.append((outcome(finder, text), field(finder, "seen_formats") == set()
-                        or sorted(map(str, field(finder, "seen_formats"))),
-                        dict(type(finder).successful_formats)))
+    with time_locale("C.UTF-8"), on_each_call(meddling):
+        for finder, module in [(DateFormatFinder(), patternseek), (PlainFinder(), plain_models)]:
+            clear_both()
+            module.py_datetime = datetime.datetime
+            target[finder] = module
+            results.append((outcome(finder, text), field(finder, "seen_formats") == set()
+                            or sorted(map(str, field(finder, "seen_formats"))),
+                            dict(type(finder).successful_formats), not target))
     assert results[0] == results[1]
+    assert results[0][3], "the change was made"
 
 
 @pytest.mark.parametrize("texts", [
@@ -510,7 +513,8 @@ def test_candidates_around_the_candidate_buffer_size():
 
 @pytest.mark.parametrize("name, index, entry", [
     ("date_formats", 4, "%d/%m/%Y"), ("time_formats", 2, "%I:%M"), ("separators", 0, "."),
-    ("unique_formats", 6, "%d %B %Y"), ("precomputed_formats", 0, "%d %B %Y")])
+    ("separators", 3, "_"), ("unique_formats", 6, "%d %B %Y"), ("unique_formats", 54, "%B %Y"),
+    ("precomputed_formats", 0, "%d %B %Y")])
 def test_copied_list_with_one_entry_changed(name, index, entry):
     """A list as long as the catalogue's but with one other entry is not the catalogue's."""
     clear_both()
@@ -519,7 +523,8 @@ def test_copied_list_with_one_entry_changed(name, index, entry):
         changed = list(field(finder, name))
         changed[index] = entry
         replace_field(finder, name, changed)
-    for text in ["01/05/2023 10:30", "01.05.2023 10:30", "01/05/2023", "5 January 2023"]:
+    for text in ["01/05/2023 10:30", "01.05.2023 10:30", "01/05/2023", "5 January 2023",
+                 "01_05_2023 10:30", "01 05 2023 10:30", "January 2023"]:
         assert_same_search(native, model, text)
 
 

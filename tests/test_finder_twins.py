@@ -11,17 +11,16 @@ fast build makes no call the plain one does not make, in the same order,
 and while a caller wraps strptime's machinery it makes exactly the same.
 """
 import _strptime
-import contextlib
 import datetime
 import locale
 import os
 import pickle
 import random
-import sys
 
 import corpus
 import plain_models
 import pytest
+from meddling import available_time_locales, on_each_call
 
 from chronvale.reru.pyd.zududized import patternseek as fast
 
@@ -124,32 +123,6 @@ def change(world, rng_state, kind, index):
 
 
 CHANGES = ["field", "held list", "global", "reinit"]
-
-
-# Python code inside a genuine strptime call, with nothing of strptime's
-# replaced: a monitoring callback at the start of each call of strptime's
-# own `_strptime` function (which sees the call's format).
-MONITOR = sys.monitoring
-TOOL = 4
-
-
-@contextlib.contextmanager
-def on_each_call(callback):
-    """Calls callback(fmt) at the start of every genuine strptime call."""
-    MONITOR.use_tool_id(TOOL, "chronvale tests")
-    code = _strptime._strptime.__code__
-
-    def started(_code, _offset):
-        callback(sys._getframe(1).f_locals.get("format"))
-
-    MONITOR.register_callback(TOOL, MONITOR.events.PY_START, started)
-    MONITOR.set_local_events(TOOL, code, MONITOR.events.PY_START)
-    try:
-        yield
-    finally:
-        MONITOR.set_local_events(TOOL, code, 0)
-        MONITOR.register_callback(TOOL, MONITOR.events.PY_START, None)
-        MONITOR.free_tool_id(TOOL)
 
 
 class Meddler:
@@ -260,20 +233,7 @@ def run_sequence(seed, meddler, monkeypatch):
 original_strptime_datetime = _strptime._strptime_datetime
 
 
-def _locales():
-    saved = locale.setlocale(locale.LC_TIME)
-    found = []
-    for name in ("C", "C.UTF-8", "POSIX"):
-        try:
-            locale.setlocale(locale.LC_TIME, name)
-            found.append(name)
-        except locale.Error:
-            pass
-    locale.setlocale(locale.LC_TIME, saved)
-    return found
-
-
-TIME_LOCALES = _locales()
+TIME_LOCALES = available_time_locales()
 
 
 @pytest.fixture
