@@ -872,6 +872,22 @@ bool build_catalogue(PyObject* dformats_dict) {
     return precomputed && verdicts::init(precomputed.get());
 }
 
+#ifdef CHRONVALE_COUNTING
+// _counts(): what the verdict layer did since the last call, as a dict (the
+// counting test build only).
+PyObject* counts_impl(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
+    if (!reru::no_args("_counts", nargs, kwnames)) return nullptr;
+    const verdicts::Counts c = verdicts::counts;
+    verdicts::counts = {};
+    return Py_BuildValue("{snsnsnsnsnsnsnsnsnsn}", "facts_read", c.facts_read, "memo_found",
+                         c.memo_found, "memo_computed", c.memo_computed, "judged", c.judged,
+                         "decided", c.decided, "prechecked", c.prechecked, "pure_scans",
+                         c.pure_scans, "passed_over", c.passed_over, "index_scans", c.index_scans,
+                         "id_lookups", c.id_lookups);
+}
+const reru::FunctionDef counts_def{"_counts", counts_impl, "_counts($module, /)\n--\n\n"};
+#endif
+
 bool body(PyObject* module, PyObject* dict) {
     PyDateTime_IMPORT;
     if (PyDateTimeAPI == nullptr) return false;
@@ -910,6 +926,9 @@ bool body(PyObject* module, PyObject* dict) {
         return false;
 
     if (!reru::set_all(module, {"DateFormatFinder"})) return false;
+#ifdef CHRONVALE_COUNTING
+    if (!reru::add_function(module, counts_def)) return false;
+#endif
     return reru::add_function(module, restore_def);
 }
 

@@ -818,7 +818,7 @@ struct Held {
     // changed since: a dict watcher clears `clean` at any change to them.
     int watcher = -1;
     bool clean = false;
-    bool recheck = false;  // the checked cache's items changed since
+    bool recheck = false;            // the checked cache's items changed since
     PyObject* clean_lang = nullptr;  // borrowed, like the two below, while clean
     PyObject* clean_cache = nullptr;
     PyObject* clean_locale = nullptr;

@@ -84,6 +84,20 @@
 
 namespace verdicts {
 
+// What the layer did, counted in the test-only build that counts
+// (CHRONVALE_COUNTING), so that the tests can pin what each shortcut
+// decides: one that proves less or works more shows in the counts.
+struct Counts {
+    std::size_t facts_read, memo_found, memo_computed, judged, decided, prechecked, pure_scans,
+        passed_over, index_scans, id_lookups;
+};
+#ifdef CHRONVALE_COUNTING
+inline Counts counts;
+#define CHRONVALE_COUNT(field, n) (verdicts::counts.field += static_cast<std::size_t>(n))
+#else
+#define CHRONVALE_COUNT(field, n) ((void)0)
+#endif
+
 using catalogue::kDateCount;
 using catalogue::kSepCount;
 using catalogue::kTimeCount;
@@ -133,6 +147,7 @@ inline int index_in(PyObject* s, PyObject* const* items, std::size_t count, Py_s
     if (hint >= 0 && static_cast<std::size_t>(hint) < count && items[hint] == s)
         return static_cast<int>(hint);
     if (!PyUnicode_CheckExact(s)) return -1;
+    CHRONVALE_COUNT(index_scans, 1);
     for (std::size_t i = 0; i < count; ++i)
         if (same_str(s, items[i])) return static_cast<int>(i);
     return -1;
@@ -255,6 +270,7 @@ public:
 
 private:
     Verdict verdict_on(PyObject* fmt, bool stage3) {
+        CHRONVALE_COUNT(judged, 1);
         if (stage3) {
             const int id = stage3_id(fmt);
             if (id >= 0 && have_stage3() && !(stage3_.bits[id / 64] >> (id % 64) & 1))
@@ -263,11 +279,13 @@ private:
         if (decidable_) {
             accept::Program program;
             if (accept::compile(fmt, program)) {
+                CHRONVALE_COUNT(decided, 1);
                 const accept::Verdict v = accept::decide(program, text_, facts_);
                 if (v != accept::Verdict::unknown)
                     return v == accept::Verdict::accepted ? Verdict::accepted : Verdict::refused;
             }
         }
+        CHRONVALE_COUNT(prechecked, 1);
         shape_check::Text& t = concrete();
         return shape_check::may_parse(t, shape_check::FormatText(fmt), c_locale_)
                    ? Verdict::unknown
@@ -293,11 +311,13 @@ public:
         std::uint64_t any = 0;
         for (std::uint64_t bits : stage2_.times[d]) any |= bits;
         const Py_ssize_t n = PyList_GET_SIZE(times);
-        for (Py_ssize_t j = from; j < n; ++j) {
+        Py_ssize_t j = from;
+        for (; j < n; ++j) {
             const int t = index_in(PyList_GET_ITEM(times, j), pristine.times, kTimeCount, j);
-            if (t < 0 || (any >> t & 1)) return j;
+            if (t < 0 || (any >> t & 1)) break;
         }
-        return n;
+        CHRONVALE_COUNT(passed_over, j - from);
+        return j;
     }
 
     // Stage 2, inner loop: the same for the separators of one date and time.
@@ -308,9 +328,10 @@ public:
         if (d < 0) return from;
         const int t = index_in(time, pristine.times, kTimeCount, time_hint);
         if (t < 0) return from;
-        for (Py_ssize_t s = from; s < static_cast<Py_ssize_t>(kSepCount); ++s)
-            if (stage2_.times[d][s] >> t & 1) return s;
-        return kSepCount;
+        Py_ssize_t s = from;
+        while (s < static_cast<Py_ssize_t>(kSepCount) && !(stage2_.times[d][s] >> t & 1)) ++s;
+        CHRONVALE_COUNT(passed_over, s - from);
+        return s;
     }
 
 private:
@@ -323,6 +344,7 @@ private:
     }
 
     void read_facts() {
+        CHRONVALE_COUNT(facts_read, 1);
         state_ = State::fail;
         last_format_.reset();
         decidable_ = false;
@@ -369,6 +391,7 @@ private:
     // per reading of the facts; the search adds exact str only).
     bool pure_container(PyObject* container) {
         if (container == pure_checked_) return true;
+        CHRONVALE_COUNT(pure_scans, 1);
         Py_ssize_t pos = 0;
         PyObject* key;
         if (PySet_CheckExact(container)) {
@@ -401,6 +424,7 @@ private:
         for (std::size_t k = identity_slot(fmt); pristine.by_identity[k] != nullptr;
              k = (k + 1) % Pristine::kSlots)
             if (pristine.by_identity[k] == fmt) return pristine.identity_ids[k] - 1;
+        CHRONVALE_COUNT(id_lookups, 1);
         PyObject* id = PyDict_GetItem(pristine.stage3_ids, fmt);  // exact str keys only
         return id == nullptr ? -1 : static_cast<int>(PyLong_AsLong(id));
     }
@@ -423,7 +447,8 @@ private:
     template <class Stage>
     bool verdicts_of(Stage& out) {
         const memo::Key key(text_, c_locale_);
-        if (memo::find(key, out)) return true;
+        if (memo::find(key, out)) return CHRONVALE_COUNT(memo_found, 1), true;
+        CHRONVALE_COUNT(memo_computed, 1);
         shape_check::Text shape(text_, true);
         if (!shape.ok() || !compute(shape, out)) return false;
         memo::store(key, out);
