@@ -8,9 +8,8 @@ searches, and the counts must be the ones pinned here: facts read,
 verdicts judged, decided natively or by the pre-check, shape verdicts found
 in the memo or computed, candidates passed over without being built.
 """
-import pytest
-
 import corpus
+import pytest
 from meddling import available_time_locales, time_locale
 
 counting = pytest.importorskip("patternseek_counting")
