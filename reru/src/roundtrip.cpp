@@ -54,6 +54,7 @@ reru::Name n_match{"match"};
 reru::Name n_span{"span"};
 reru::Name n_groupindex{"groupindex"};
 reru::Name n_search{"search"};
+reru::Name n_reduce{"__reduce__"};
 
 // ---------------------------------------------------------------------------
 // The rule: one directive's field of the text against the value's rendering.
@@ -470,16 +471,51 @@ bool distinct_values(PyObject* values, PyObject* order, Counts& counts) {
     return true;
 }
 
-// A new finder's answer for `value`; None when it finds no format.
-Ref answer(PyObject* finder_class, PyObject* value) {
-    Ref finder = Ref::steal(PyObject_CallNoArgs(finder_class));
-    Ref fmt = finder ? call_method(finder.get(), n_search, value) : Ref();
-    if (!fmt && PyErr_ExceptionMatches(PyExc_ValueError)) {
-        PyErr_Clear();
-        return Ref::borrow(Py_None);
+// The finder's answers, each as a new finder gives it. A finder's only
+// state of its own that a search reads and changes is its set of formats
+// that failed (seen_formats): a finder whose set is empty searches exactly
+// as a new one does. So one finder serves every value, its set emptied
+// before each search; the set is the one its pickle state holds. Where
+// that state does not hold a set, each value gets a new finder.
+class Finders {
+public:
+    explicit Finders(PyObject* finder_class) : class_(finder_class) {}
+
+    // The answer for `value`; None when the finder finds no format.
+    Ref answer(PyObject* value) {
+        if (!seen_) {
+            finder_ = Ref::steal(PyObject_CallNoArgs(class_));
+            if (!finder_ || !failed_formats(finder_.get(), seen_)) return Ref();
+        } else if (PySet_GET_SIZE(seen_.get()) > 0 && PySet_Clear(seen_.get()) != 0) {
+            return Ref();
+        }
+        Ref fmt = call_method(finder_.get(), n_search, value);
+        if (!fmt && PyErr_ExceptionMatches(PyExc_ValueError)) {
+            PyErr_Clear();
+            return Ref::borrow(Py_None);
+        }
+        return fmt;
     }
-    return fmt;
-}
+
+private:
+    // The finder's seen_formats (item 4 of its pickle state) into `seen`,
+    // left empty when the state holds no set; false on error.
+    static bool failed_formats(PyObject* finder, Ref& seen) {
+        Ref reduced = Ref::steal(PyObject_CallMethodNoArgs(finder, n_reduce.get()));
+        if (!reduced) return false;
+        PyObject* state = PyTuple_CheckExact(reduced.get()) && PyTuple_GET_SIZE(reduced.get()) == 3
+                              ? PyTuple_GET_ITEM(reduced.get(), 2)
+                              : nullptr;
+        if (state != nullptr && PyTuple_CheckExact(state) && PyTuple_GET_SIZE(state) >= 8 &&
+            PySet_CheckExact(PyTuple_GET_ITEM(state, 4)))
+            seen = Ref::borrow(PyTuple_GET_ITEM(state, 4));
+        return true;
+    }
+
+    PyObject* class_;
+    Ref finder_;
+    Ref seen_;
+};
 
 PyObject* tally(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const char* const params[] = {"values", "finder_class"};
@@ -501,8 +537,9 @@ PyObject* tally(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     Ref formats = Ref::steal(PyList_New(0));
     Counts found(n);
     if (!seen || !formats || !found) return nullptr;
+    Finders finders(argv[1]);
     for (Py_ssize_t i = 0; i < n; ++i) {
-        Ref fmt = answer(argv[1], PyList_GET_ITEM(distinct.get(), i));
+        Ref fmt = finders.answer(PyList_GET_ITEM(distinct.get(), i));
         if (!fmt) return nullptr;
         if (fmt.get() == Py_None) continue;
         const Py_ssize_t k = index_of(seen.get(), formats.get(), fmt.get());
