@@ -50,8 +50,11 @@ def survey_formats(values: Iterable[str]) -> list[FormatSurvey]:
     Shares count every sampled value, repeats and values without any
     format included. An empty sample gives an empty list.
 
-    Raises TypeError for a value that is not a str.
+    Raises TypeError for a value that is not a str, and for a lone str
+    (whose characters would otherwise be taken for the values).
     """
+    if isinstance(values, str):
+        raise TypeError("survey_formats() takes an iterable of str, not a str")
     rows = values if type(values) is list else list(values)
     total = len(rows)
     found = _tally(rows, DateFormatFinder)

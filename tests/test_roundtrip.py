@@ -442,5 +442,7 @@ def test_keywords_and_module():
     assert roundtrip.__all__ == ["keeps_text"] and roundtrip.__test__ == {}
     with pytest.raises(TypeError, match=r"^values\[1\] must be str, not NoneType$"):
         survey_formats(["5", None])
+    with pytest.raises(TypeError, match=r"^survey_formats\(\) takes an iterable of str, not a str$"):
+        survey_formats("2023-01-05")
     with pytest.raises(TypeError, match="expected list, got tuple"):
         roundtrip._tally(("5",), DateFormatFinder)
