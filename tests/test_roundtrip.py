@@ -180,6 +180,94 @@ def test_strptime_errors_other_than_value_error_propagate(time_locale):
         keeps_text("5 5", "%d %d")
 
 
+# --- strptime replaced: the check follows the strptime in force ----------------
+
+REAL = _strptime._strptime_datetime
+
+
+def refusing(cls, text, fmt):
+    raise ValueError("refused by a replacement")
+
+
+@pytest.mark.parametrize("replacement, text, fmt, result", [
+    (refusing, "5", "%d", ValueError("refused by a replacement")),
+    # the value moved to UTC: the offset is not the text's any more
+    (lambda *a: REAL(*a).replace(tzinfo=datetime.UTC), "10:30 +05:30", "%H:%M %z", False),
+    (lambda *a: REAL(*a).replace(tzinfo=datetime.UTC), "10:30 +00:00", "%H:%M %z", True),
+    (lambda *a: REAL(*a).replace(day=6), "5", "%d", False),
+    # accepted where the expression does not match: nothing to compare with
+    (lambda *a: datetime.datetime(2023, 1, 5), "x", "%Y", False),
+    (lambda *a: None, "5", "%d", TypeError("Cannot convert NoneType to datetime.datetime")),
+    (lambda *a: Odd(2023, 1, 5), "5", "%d", TypeError("Expected str, got int")),
+])
+def test_a_replaced_strptime_is_followed(monkeypatch, replacement, text, fmt, result):
+    monkeypatch.setattr(_strptime, "_strptime_datetime", replacement)
+    if isinstance(result, Exception):
+        with pytest.raises(type(result)) as info:
+            keeps_text(text, fmt)
+        assert str(info.value) == str(result)
+    else:
+        assert keeps_text(text, fmt) is result
+
+
+class Odd(datetime.datetime):
+    def strftime(self, fmt):
+        return 5
+
+
+def test_a_survey_follows_the_strptime_in_force(monkeypatch):
+    def refuses_june(cls, text, fmt):
+        if text.startswith("01/06"):
+            raise ValueError("no June")
+        return REAL(cls, text, fmt)
+
+    monkeypatch.setattr(_strptime, "_strptime_datetime", refuses_june)
+    assert survey_formats(["01/05/2023", "01/06/2023"]) == [
+        FormatSurvey("%m/%d/%Y", 1, 0.5, 0.5, None)]
+
+
+def test_a_survey_reads_strptime_state_again_after_python_code_ran(monkeypatch):
+    """A format the native decision leaves to strptime runs Python code; a
+    replacement of strptime installed meanwhile holds for the next format."""
+    armed = []
+
+    class Format(str):  # not an exact str: always checked through strptime
+        def __hash__(self):
+            if armed:
+                monkeypatch.setattr(_strptime, "_strptime_datetime", refusing)
+            return str.__hash__(self)
+
+    class Finder:
+        def search(self, value):
+            if value == "5":
+                return Format("%d")
+            armed.append(True)
+            return "%m"
+
+    assert roundtrip._tally(["5", "1"], Finder) == [("%d", 1, 1, 1, None), ("%m", 1, 0, 0, None)]
+
+
+def test_a_survey_searches_with_one_finder_as_with_new_ones():
+    class Counting(DateFormatFinder):
+        made = 0
+
+        def __init__(self):
+            type(self).made += 1
+            super().__init__()
+
+    class Unreadable(Counting):  # its pickle state shows no set: one finder per value
+        made = 0
+
+        def __reduce__(self):
+            return "Unreadable"
+
+    values = ["January 5, 2023", "5 January 2023", "2023-01-05", "January 5, 2023"]
+    expected = [("%B %d, %Y", 2, 2, 2, None), ("%d %B %Y", 1, 1, 1, None),
+                ("%Y-%m-%d", 1, 1, 1, None)]
+    assert roundtrip._tally(values, Counting) == expected and Counting.made == 1
+    assert roundtrip._tally(values, Unreadable) == expected and Unreadable.made == 3
+
+
 # One good answer per layout family: the finder's answer keeps the text.
 FAMILIES = [
     ("01/05/2023", "%m/%d/%Y"),
@@ -352,19 +440,6 @@ def test_survey_reports_lossy_formats_with_an_example():
     assert first == FormatSurvey("%Y-%j", 1, 1 / 4, 1 / 4, None) and first.lossless
     assert second == FormatSurvey("%Y-%m-%d %H:%M %p", 3, 3 / 4, 1 / 4, "2023-01-05 10:30 PM")
     assert not second.lossless
-
-
-def test_survey_answers_each_value_as_a_new_finder_would():
-    # On one finder, the second value would find nothing: "%d %B %Y" failed
-    # for the first and is not tried again.
-    values = ["January 5, 2023", "5 January 2023"]
-    assert [s.format for s in survey_formats(values)] == ["%B %d, %Y", "%d %B %Y"]
-
-    class Finder(DateFormatFinder):  # a finder whose state shows no set: one per value
-        def __reduce__(self):
-            return "Finder"
-
-    assert [row[0] for row in roundtrip._tally(values, Finder)] == ["%B %d, %Y", "%d %B %Y"]
 
 
 def plain_survey(values):

@@ -124,7 +124,7 @@ bool same_number(Py_UCS4 d, const View& t, long v) {
     // strptime's %d also reads a day written after a space, as %e writes it.
     if (d == 'd' && t.size() == 2 && t[0] == ' ') first = 1;
     const Py_ssize_t digits = t.size() - first;
-    if (digits <= 0 || digits > 9) return false;
+    if (digits < 1 || digits > 6) return false;  // no field strptime reads is longer
     long value = 0;
     for (Py_ssize_t i = first; i < t.size(); ++i) {
         const int digit = Py_UNICODE_TODECIMAL(t[i]);
@@ -133,7 +133,6 @@ bool same_number(Py_UCS4 d, const View& t, long v) {
     }
     if (d == 'f') {
         // The fraction's trailing zeros may be left out: strptime fills them in.
-        if (digits > 6) return false;
         for (Py_ssize_t k = digits; k < 6; ++k) value *= 10;
         return value == v;
     }
@@ -141,22 +140,17 @@ bool same_number(Py_UCS4 d, const View& t, long v) {
     return value == v && (digits == width(d) || digits == 1 || Py_UNICODE_TODECIMAL(t[first]) != 0);
 }
 
-Py_UCS4 folded(Py_UCS4 c) {
-    if (c < 0x80) return c >= 'A' && c <= 'Z' ? c | 0x20 : c;
-    return Py_UNICODE_TOLOWER(c);
-}
-
 // Names compare without regard to letter case.
 bool same_text(const View& t, const View& r) {
     if (t.size() != r.size()) return false;
     for (Py_ssize_t i = 0; i < t.size(); ++i)
-        if (folded(t[i]) != folded(r[i])) return false;
+        if (Py_UNICODE_TOLOWER(t[i]) != Py_UNICODE_TOLOWER(r[i])) return false;
     return true;
 }
 
 // The value of `count` digits (of any script) at `i`, or -1.
 long digits_value(const View& t, Py_ssize_t i, Py_ssize_t count) {
-    if (i < 0 || i + count > t.size()) return -1;
+    if (i + count > t.size()) return -1;
     long v = 0;
     for (Py_ssize_t k = i; k < i + count; ++k) {
         const int digit = Py_UNICODE_TODECIMAL(t[k]);
@@ -321,13 +315,10 @@ Ref call_method(PyObject* self, const reru::Name& name, PyObject* arg) {
 // offsets by value, the rest as text.
 Rendering rendered(Py_UCS4 d, PyObject* written) {
     const View w = view(written);
-    if (width(d) > 0 && w.size() > 0 && w.size() <= 9) {
-        const long v = digits_value(w, 0, w.size());
-        if (v >= 0) return number(v);
-    }
     std::int64_t us = 0;
     if (d == 'z' && offset_of(w, us)) return offset(us);
-    return text(w);
+    if (width(d) == 0) return text(w);
+    return number(digits_value(w, 0, w.size()));  // -1, no field's value, when not digits
 }
 
 // The expression strptime matched the text with: its own cache compiles
@@ -358,9 +349,13 @@ Outcome fields_keep(PyObject* s, PyObject* value, PyObject* regex, PyObject* mat
         Ref directive = Ref::steal(PyUnicode_FromFormat("%%%U", name));
         Ref written = directive ? call_method(value, n_strftime, directive.get()) : Ref();
         if (!written) return Outcome::error;
-        if (!PyUnicode_Check(written.get()) || PyUnicode_GET_LENGTH(name) != 1)
-            return Outcome::lossy;
-        const Py_UCS4 d = PyUnicode_READ_CHAR(name, 0);
+        if (!PyUnicode_Check(written.get())) {
+            PyErr_Format(PyExc_TypeError, "Expected %.42s, got %.200s", "str",
+                         Py_TYPE(written.get())->tp_name);
+            return Outcome::error;
+        }
+        // (each group is named by its directive's letter)
+        const Py_UCS4 d = PyUnicode_GET_LENGTH(name) == 1 ? PyUnicode_READ_CHAR(name, 0) : 0;
         if (!field_keeps(d, view(s, a, b), rendered(d, written.get()))) return Outcome::lossy;
     }
     return Outcome::kept;
@@ -380,9 +375,15 @@ Outcome by_strptime(PyObject* s, PyObject* fmt, Outcome refusal) {
     Ref regex = expression(fmt);
     Ref match = regex ? call_method(regex.get(), n_match, s) : Ref();
     if (!match) return Outcome::error;
-    // (strptime matched this very expression; a format whose expression
-    // differs cannot be judged, and counts as not keeping the text)
-    if (match.get() == Py_None || !PyDateTime_Check(value.get())) return Outcome::lossy;
+    if (!PyDateTime_Check(value.get())) {
+        PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s",
+                     Py_TYPE(value.get())->tp_name, PyDateTimeAPI->DateTimeType->tp_name);
+        return Outcome::error;
+    }
+    // (the genuine strptime matched this very expression; a replacement of
+    // it that accepts what the expression does not match cannot be judged,
+    // and its value counts as not keeping the text)
+    if (match.get() == Py_None) return Outcome::lossy;
     return fields_keep(s, value.get(), regex.get(), match.get());
 }
 
