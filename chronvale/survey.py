@@ -57,8 +57,12 @@ def survey_formats(values: Iterable[str]) -> list[FormatSurvey]:
         raise TypeError("survey_formats() takes an iterable of str, not a str")
     rows = values if type(values) is list else list(values)
     total = len(rows)
-    found = _tally(rows, DateFormatFinder)
-    order = sorted(range(len(found)), key=lambda k: (
-        found[k][4] is not None, -found[k][2], -found[k][1], k))
-    return [FormatSurvey(fmt, count, parsed / total, kept / total, example)
-            for fmt, count, parsed, kept, example in (found[k] for k in order)]
+    # (sorted is stable: formats that rank alike stay in the order first found)
+    return [FormatSurvey(fmt, found, parsed / total, kept / total, example)
+            for fmt, found, parsed, kept, example in sorted(_tally(rows, DateFormatFinder),
+                                                            key=_rank)]
+
+
+def _rank(row: tuple[str, int, int, int, str | None]) -> tuple[bool, int, int]:
+    """Formats that keep every value they parse first, then by values parsed, then by answers."""
+    return row[4] is not None, -row[2], -row[1]

@@ -180,6 +180,30 @@ def test_strptime_errors_other_than_value_error_propagate(time_locale):
         keeps_text("5 5", "%d %d")
 
 
+def test_weeks_and_weekdays_of_every_day(time_locale):
+    day, wrong = datetime.date(2023, 1, 1), []
+    for _ in range(731):
+        for fmt in ("%Y %W %u", "%Y %U %w", "%Y-%j %a", "%Y-%m-%d %A", "%Y-%j"):
+            if not keeps_text(day.strftime(fmt), fmt):
+                wrong.append((day, fmt))
+        day += datetime.timedelta(days=1)
+    assert not wrong, wrong[:5]
+
+
+def test_decided_natively_without_strptime():
+    """In the C locale neither the check nor the survey calls strptime for
+    the catalogue's formats: it would compile and keep their expressions."""
+    datetime.datetime.strptime("1", "%d")
+    _strptime._regex_cache.clear()
+    assert keeps_text("01/05/2023", "%m/%d/%Y") and not keeps_text("10:30 PM", "%H:%M %p")
+    DateFormatFinder.clear_cache()
+    assert survey_formats(["01/05/2023", "13/05/2023", "2023-05", "01/05/2023 10:30 PM"])
+    assert _strptime._regex_cache == {}
+    with pytest.raises(ValueError):  # a refusal is strptime's own error
+        keeps_text("2023-05", "%Y-%m-%d")
+    assert list(_strptime._regex_cache) == ["%Y-%m-%d"]
+
+
 # --- strptime replaced: the check follows the strptime in force ----------------
 
 REAL = _strptime._strptime_datetime
@@ -261,11 +285,24 @@ def test_a_survey_searches_with_one_finder_as_with_new_ones():
         def __reduce__(self):
             return "Unreadable"
 
+    class Listed(Counting):  # a state that is no tuple
+        made = 0
+
+        def __reduce__(self):
+            return [1, 2, ("a",) * 8]
+
+    class Refusing(Counting):
+        def __reduce__(self):
+            raise RuntimeError("no state")
+
     values = ["January 5, 2023", "5 January 2023", "2023-01-05", "January 5, 2023"]
     expected = [("%B %d, %Y", 2, 2, 2, None), ("%d %B %Y", 1, 1, 1, None),
                 ("%Y-%m-%d", 1, 1, 1, None)]
     assert roundtrip._tally(values, Counting) == expected and Counting.made == 1
     assert roundtrip._tally(values, Unreadable) == expected and Unreadable.made == 3
+    assert roundtrip._tally(values, Listed) == expected and Listed.made == 3
+    with pytest.raises(RuntimeError, match="no state"):
+        roundtrip._tally(values, Refusing)
 
 
 # One good answer per layout family: the finder's answer keeps the text.
@@ -521,3 +558,44 @@ def test_keywords_and_module():
         survey_formats("2023-01-05")
     with pytest.raises(TypeError, match="expected list, got tuple"):
         roundtrip._tally(("5",), DateFormatFinder)
+    with pytest.raises(TypeError, match="expected list, got Rows"):
+        roundtrip._tally(type("Rows", (list,), {})(["5"]), DateFormatFinder)
+
+
+ALLOCATIONS = """
+import _testcapi, sys
+from chronvale import DateFormatFinder, keeps_text, survey_formats
+values = ["01/05/2023", "13/05/2023", "01/05/2023", "2023-05", "x"]
+calls = [lambda: survey_formats(values), lambda: keeps_text("Thu Jan  5 10:30:00 2023", "%c"),
+         lambda: keeps_text("01/05/2023", "%m/%d/%Y")]
+expected = [call() for call in calls]
+failed = 0
+for n in range(int(sys.argv[1]), int(sys.argv[2])):
+    for call in calls:
+        DateFormatFinder.clear_cache()
+        _testcapi.set_nomemory(n, n + 1)
+        try:
+            call()
+        except MemoryError:
+            failed += 1
+        except SystemError as error:  # strptime's own code short of memory
+            tb = error.__traceback__
+            while tb.tb_next is not None:
+                tb = tb.tb_next
+            assert tb.tb_frame.f_code.co_filename.endswith(("_strptime.py", "re/__init__.py"))
+        finally:
+            _testcapi.remove_mem_hooks()
+        assert [c() for c in calls] == expected, n
+print(failed)
+"""
+
+
+@pytest.mark.parametrize("first, last", [(0, 150), (150, 400)])
+def test_failed_allocations(first, last):
+    """The n-th allocation of a call fails: MemoryError, and nothing wrong after."""
+    pytest.importorskip("_testcapi")
+    import subprocess
+    result = subprocess.run([sys.executable, "-P", "-s", "-c", ALLOCATIONS, str(first), str(last)],
+                            capture_output=True, text=True, timeout=600)
+    assert result.returncode == 0, result.stderr[-3000:]
+    assert int(result.stdout) > 0

@@ -39,6 +39,7 @@
 #include <datetime.h>
 
 #include <cstdint>
+#include <span>
 
 namespace {
 
@@ -118,19 +119,26 @@ constexpr int width(Py_UCS4 d) {
     }
 }
 
-// A field of digits (of any script) against the number `v`.
+// The value of `count` digits (of any script) at `i`, or -1 when one of
+// the characters is no digit.
+long digits_value(const View& t, Py_ssize_t i, Py_ssize_t count) {
+    long v = 0;
+    for (Py_ssize_t k = i; k < i + count; ++k) {
+        const int digit = Py_UNICODE_TODECIMAL(t[k]);
+        if (digit < 0) return -1;
+        v = v * 10 + digit;
+    }
+    return v;
+}
+
+// A field that strptime's expression matched for a numeric directive (one
+// to six digits) against the number `v`.
 bool same_number(Py_UCS4 d, const View& t, long v) {
     Py_ssize_t first = 0;
     // strptime's %d also reads a day written after a space, as %e writes it.
     if (d == 'd' && t.size() == 2 && t[0] == ' ') first = 1;
     const Py_ssize_t digits = t.size() - first;
-    if (digits < 1 || digits > 6) return false;  // no field strptime reads is longer
-    long value = 0;
-    for (Py_ssize_t i = first; i < t.size(); ++i) {
-        const int digit = Py_UNICODE_TODECIMAL(t[i]);
-        if (digit < 0) return false;
-        value = value * 10 + digit;
-    }
+    long value = digits_value(t, first, digits);
     if (d == 'f') {
         // The fraction's trailing zeros may be left out: strptime fills them in.
         for (Py_ssize_t k = digits; k < 6; ++k) value *= 10;
@@ -148,48 +156,31 @@ bool same_text(const View& t, const View& r) {
     return true;
 }
 
-// The value of `count` digits (of any script) at `i`, or -1.
-long digits_value(const View& t, Py_ssize_t i, Py_ssize_t count) {
-    if (i + count > t.size()) return -1;
-    long v = 0;
-    for (Py_ssize_t k = i; k < i + count; ++k) {
-        const int digit = Py_UNICODE_TODECIMAL(t[k]);
-        if (digit < 0) return -1;
-        v = v * 10 + digit;
-    }
-    return v;
-}
-
-// A UTC offset as strptime reads it and strftime writes it: "Z", or a sign,
-// hours, minutes and optionally seconds and a fraction, with or without
-// colons. False for anything else (strftime writes nothing for a naive value).
+// The offset of a field in microseconds, as strptime's %z reads it ("Z",
+// or a sign, hours, minutes, optionally seconds and a fraction, with or
+// without colons) and strftime's writes it; false for the nothing strftime
+// writes for a naive value.
 bool offset_of(const View& t, std::int64_t& us) {
-    if (t.size() == 1 && t[0] == 'Z') {
-        us = 0;
-        return true;
-    }
-    if (t.size() < 5 || (t[0] != '+' && t[0] != '-')) return false;
-    const long hours = digits_value(t, 1, 2);
-    Py_ssize_t i = t[3] == ':' ? 4 : 3;
-    const long minutes = digits_value(t, i, 2);
-    if (hours < 0 || minutes < 0) return false;
-    i += 2;
-    long seconds = 0;
-    if (i < t.size() && t[i] != '.') {
+    us = 0;
+    if (t.size() == 0) return false;
+    if (t[0] == 'Z') return true;
+    Py_ssize_t i = 1;
+    std::int64_t seconds = 0;
+    int pairs = 0;  // of hours, minutes and seconds
+    while (i < t.size() && t[i] != '.') {
         if (t[i] == ':') ++i;
-        seconds = digits_value(t, i, 2);
-        if (seconds < 0) return false;
+        seconds = seconds * 60 + digits_value(t, i, 2);
         i += 2;
+        ++pairs;
     }
+    for (; pairs < 3; ++pairs) seconds *= 60;
     std::int64_t fraction = 0;
     if (i < t.size()) {
         const Py_ssize_t digits = t.size() - i - 1;
-        if (t[i] != '.' || digits < 1 || digits > 6) return false;
         fraction = digits_value(t, i + 1, digits);
-        if (fraction < 0) return false;
         for (Py_ssize_t k = digits; k < 6; ++k) fraction *= 10;
     }
-    us = ((hours * 60 + minutes) * 60 + seconds) * std::int64_t{1000000} + fraction;
+    us = seconds * 1000000 + fraction;
     if (t[0] == '-') us = -us;
     return true;
 }
@@ -286,8 +277,7 @@ Outcome decided(const accept::Program& prog, PyObject* s, const accept::Facts& f
         case accept::Verdict::accepted:
             break;
     }
-    for (int i = 0; i < p.count; ++i) {
-        const accept::Span& span = p.spans[i];
+    for (const accept::Span& span : std::span(p.spans, static_cast<std::size_t>(p.count))) {
         const View field = view(s, span.start, span.end);
         if (!field_keeps(static_cast<unsigned char>(span.directive), field,
                          render(span.directive, p, field)))
@@ -393,7 +383,10 @@ Outcome check(PyObject* s, PyObject* fmt, Outcome refusal) {
     const accept::Reading reading = accept::read_facts(facts);
     if (reading == accept::Reading::error) return Outcome::error;
     accept::Program prog;
-    if (reading == accept::Reading::usable && accept::compile(fmt, prog)) {
+    // (a format that is no exact str goes to strptime as it is: its methods
+    // may run Python code there)
+    if (reading == accept::Reading::usable && PyUnicode_CheckExact(fmt) &&
+        accept::compile(fmt, prog)) {
         const Outcome o = decided(prog, s, facts);
         if (o != Outcome::unknown && (o != Outcome::refused || refusal == Outcome::refused))
             return o;
@@ -426,7 +419,8 @@ PyObject* keeps_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 class Counts {
 public:
     explicit Counts(Py_ssize_t n)
-        : data_(static_cast<Py_ssize_t*>(PyMem_Calloc(n > 0 ? n : 1, sizeof(Py_ssize_t)))) {
+        : data_(
+              static_cast<Py_ssize_t*>(PyMem_Calloc(static_cast<size_t>(n), sizeof(Py_ssize_t)))) {
         if (data_ == nullptr) PyErr_NoMemory();
     }
     Counts(const Counts&) = delete;
@@ -487,15 +481,13 @@ public:
         if (!seen_) {
             finder_ = Ref::steal(PyObject_CallNoArgs(class_));
             if (!finder_ || !failed_formats(finder_.get(), seen_)) return Ref();
-        } else if (PySet_GET_SIZE(seen_.get()) > 0 && PySet_Clear(seen_.get()) != 0) {
+        } else if (PySet_Clear(seen_.get()) != 0) {
             return Ref();
         }
         Ref fmt = call_method(finder_.get(), n_search, value);
-        if (!fmt && PyErr_ExceptionMatches(PyExc_ValueError)) {
-            PyErr_Clear();
-            return Ref::borrow(Py_None);
-        }
-        return fmt;
+        if (fmt || !PyErr_ExceptionMatches(PyExc_ValueError)) return fmt;
+        PyErr_Clear();
+        return Ref::borrow(Py_None);
     }
 
 private:
@@ -552,28 +544,13 @@ PyObject* tally(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     const Py_ssize_t m = PyList_GET_SIZE(formats.get());
     Ref result = Ref::steal(PyList_New(m));
     if (!result) return nullptr;
-    accept::Facts facts;
-    accept::Reading reading = accept::Reading::unusable;
-    bool fresh = false;  // no Python code ran since the facts were read
     for (Py_ssize_t k = 0; k < m; ++k) {
         PyObject* fmt = PyList_GET_ITEM(formats.get(), k);
-        accept::Program prog;
-        const bool native = PyUnicode_CheckExact(fmt) && accept::compile(fmt, prog);
         Py_ssize_t parsed = 0, kept = 0;
         PyObject* example = Py_None;
         for (Py_ssize_t i = 0; i < n; ++i) {
             PyObject* s = PyList_GET_ITEM(distinct.get(), i);
-            if (!fresh) {
-                reading = accept::read_facts(facts);
-                if (reading == accept::Reading::error) return nullptr;
-                fresh = true;
-            }
-            Outcome o = native && reading == accept::Reading::usable ? decided(prog, s, facts)
-                                                                     : Outcome::unknown;
-            if (o == Outcome::unknown) {
-                o = by_strptime(s, fmt, Outcome::refused);
-                fresh = false;
-            }
+            const Outcome o = check(s, fmt, Outcome::refused);
             if (o == Outcome::error) return nullptr;
             if (o == Outcome::refused) continue;
             parsed += weight[i];
