@@ -174,12 +174,10 @@ bool offset_of(const View& t, std::int64_t& us) {
         ++pairs;
     }
     for (; pairs < 3; ++pairs) seconds *= 60;
-    std::int64_t fraction = 0;
-    if (i < t.size()) {
-        const Py_ssize_t digits = t.size() - i - 1;
-        fraction = digits_value(t, i + 1, digits);
-        for (Py_ssize_t k = digits; k < 6; ++k) fraction *= 10;
-    }
+    // The fraction's digits after the ".", if any (none: -1 digits, value 0).
+    const Py_ssize_t digits = t.size() - i - 1;
+    std::int64_t fraction = digits_value(t, i + 1, digits);
+    for (Py_ssize_t k = digits; k < 6; ++k) fraction *= 10;
     us = seconds * 1000000 + fraction;
     if (t[0] == '-') us = -us;
     return true;

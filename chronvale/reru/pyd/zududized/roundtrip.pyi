@@ -18,7 +18,9 @@ def keeps_text(text: str, fmt: str) -> bool:
     strptime, so such a text is never kept.
 
     Raises strptime's own exception (ValueError) when the format does not
-    parse the text.
+    parse the text. The strptime in force is the one followed: where it has
+    been replaced, its values are compared (and TypeError is raised for one
+    that is no datetime).
     """
 
 def _tally(
