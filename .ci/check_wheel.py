@@ -25,6 +25,7 @@ MODULES = [
     "chronvale/reru/pyd/zududized/PadShaper",
     "chronvale/reru/pyd/zududized/joinmark",
     "chronvale/reru/pyd/zududized/suffixswap",
+    "chronvale/reru/pyd/zududized/roundtrip",
 ]
 OLDEST_GLIBC = (2, 17)
 # The manylinux tags named before PEP 600 and the glibc version each stands for.

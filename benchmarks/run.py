@@ -30,6 +30,7 @@ import corpus  # noqa: E402
 import finder_bench  # noqa: E402
 import plain_models  # noqa: E402
 import scrub_bench  # noqa: E402
+import survey_bench  # noqa: E402
 from timing import Result, calls, expressions, race  # noqa: E402
 
 from chronvale.reru.pyd.zududized.patternseek import DateFormatFinder  # noqa: E402
@@ -335,6 +336,7 @@ def main():
     bench_finder_failures(report)
     bench_corpus(report)
     finder_bench.run(report)
+    survey_bench.run(report)
     report.summary()
     elapsed = time.perf_counter() - started
     print(f"\ntotal {elapsed:.0f} s")

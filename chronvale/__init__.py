@@ -27,6 +27,9 @@ _HOMES: dict[str, str] = {
     "isISOT": ".reru.pyd.zududized.joinmark",
     "replaceZ": ".reru.pyd.zududized.suffixswap",
     "scrubtext": ".reru.pyd.scrub_text",
+    "keeps_text": ".reru.pyd.zududized.roundtrip",
+    "survey_formats": ".survey",
+    "FormatSurvey": ".survey",
 }
 
 __all__ = list(_HOMES)

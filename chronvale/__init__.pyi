@@ -23,7 +23,9 @@ from .reru.pyd.zududized.patternseek import (
     dFormats,
     get_time_components,
 )
+from .reru.pyd.zududized.roundtrip import keeps_text
 from .reru.pyd.zududized.suffixswap import replaceZ
+from .survey import FormatSurvey, survey_formats
 
 __version__: str
 
@@ -45,4 +47,7 @@ __all__ = [
     "isISOT",
     "replaceZ",
     "scrubtext",
+    "keeps_text",
+    "survey_formats",
+    "FormatSurvey",
 ]

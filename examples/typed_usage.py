@@ -14,6 +14,7 @@ from typing import TYPE_CHECKING
 import chronvale
 from chronvale import (
     DateFormatFinder,
+    FormatSurvey,
     date_format_leading_zero,
     datetime_regex,
     get_time_components,
@@ -21,10 +22,12 @@ from chronvale import (
     get_zonebook,
     has_leading_zero,
     isISOT,
+    keeps_text,
     non_padded_to_zero_padded_specifiers,
     replace_non_padded_with_padded,
     replaceZ,
     scrubtext,
+    survey_formats,
 )
 from chronvale.reru.pyd import Compiled
 from chronvale.reru.pyd.zonebook import zonebook_dict
@@ -53,6 +56,13 @@ def day_month(when: datetime.datetime) -> str:
     return date_format_leading_zero(when, "%-d/%-m")
 
 
+def column_format(values: list[str]) -> str | None:
+    """The best format of a column's sample that keeps every value it parses."""
+    surveys: list[FormatSurvey] = survey_formats(values)
+    best = surveys[0] if surveys else None
+    return best.format if best is not None and best.lossless else None
+
+
 def main() -> None:
     when = parse(" 2024-01-15T12:30:00Z ")
     assert when.utcoffset() == datetime.timedelta(0)
@@ -67,6 +77,11 @@ def main() -> None:
     assert "%-d" in specifiers
     assert has_leading_zero("05") is None
     assert replace_non_padded_with_padded("%-d/%-m") == "%d/%m"
+    assert keeps_text("1/5/2023", "%m/%d/%Y") and not keeps_text("2023-05", "%Y-%j")
+    assert column_format(["13/07/2023", "01/05/2023"]) == "%d/%m/%Y"
+    assert column_format(["2023-05"]) is None
+    share: float = survey_formats(iter(["2023-01-05"]))[0].parsed
+    assert share == 1.0
 
 
 if TYPE_CHECKING:
@@ -79,6 +94,9 @@ if TYPE_CHECKING:
     chronvale.datetime("%Y")  # type: ignore[attr-defined]
     date_format_leading_zero(datetime.date(2024, 7, 5), "%d")  # type: ignore[arg-type]
     get_zonebook()["UTC"]["name"]  # type: ignore[typeddict-item]
+    keeps_text("5", fmt=None)  # type: ignore[arg-type]
+    survey_formats([5])  # type: ignore[list-item]
+    survey_formats(["5"])[0].format = "%d"  # type: ignore[misc]
 
 if __name__ == "__main__":
     main()

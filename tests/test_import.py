@@ -12,6 +12,7 @@ MODULES = [
     "chronvale.reru.pyd.zududized.PadShaper",
     "chronvale.reru.pyd.zududized.joinmark",
     "chronvale.reru.pyd.zududized.suffixswap",
+    "chronvale.reru.pyd.zududized.roundtrip",
     "chronvale.reru.pyd.scrub_text",
 ]
 

@@ -14,6 +14,6 @@ def test_licence_and_stubs_are_installed():
     assert any(f.endswith(".dist-info/licenses/LICENSE") for f in files)
     assert {"chronvale/py.typed", "chronvale/__init__.pyi"} <= files
     modules = sorted(pathlib.Path(chronvale.__file__).parent.rglob("*.so"))
-    assert len(modules) == 7
+    assert len(modules) == 8
     for module in modules:
         assert module.with_name(module.name.split(".")[0] + ".pyi").is_file(), module

@@ -9,7 +9,7 @@ import pydoc
 import pytest
 
 from chronvale.reru.pyd import Compiled, scrub_text, zonebook
-from chronvale.reru.pyd.zududized import PadShaper, joinmark, patternseek, suffixswap
+from chronvale.reru.pyd.zududized import PadShaper, joinmark, patternseek, roundtrip, suffixswap
 
 Finder = patternseek.DateFormatFinder
 
@@ -37,6 +37,7 @@ CALLS = [
     (joinmark.isISOT, {"date_string": "2024-01-15T12:30:45"}),
     (suffixswap.replaceZ, {"datetime_string": "Z"}),
     (scrub_text.scrubtext, {"input_string": " a "}),
+    (roundtrip.keeps_text, {"text": "5", "fmt": "%d"}),
 ]
 
 
