@@ -1042,7 +1042,7 @@ inline PyObject* loaded(const char* name) {
 inline bool init() {
     detail::Held& h = detail::held;
     if (h.ready) return true;
-    const bool held = [&h] {
+    const bool held = [&] {
         PyObject* strptime_module = detail::loaded("_strptime");
         if (strptime_module == nullptr) return false;
         h.strptime_dict = Py_NewRef(PyModule_GetDict(strptime_module));

@@ -133,7 +133,9 @@ constexpr Membership make_membership() {
                     m.bits[view][p][c >> 6] |= std::uint64_t{1} << (c & 63);
     return m;
 }
-inline constexpr Membership kMembership = make_membership();
+// Built when the library loads (evaluating it at compile time exceeds what
+// some compilers allow a constant expression to take).
+inline const Membership kMembership = make_membership();
 
 constexpr bool excludes_space(int p) {
     for (int c = 0; c < kCodes; ++c)
