@@ -416,16 +416,26 @@ public:
     void visited(Py_ssize_t words) { work_ += static_cast<std::size_t>(words); }
 
     // Word k of the mask of predicate p (bit i: character 64k + i matches).
+    // Built on first use; the check for that is all that stays inline.
     Word mask(int p, Py_ssize_t k) {
         if (words_ == 1) {
-            Word& built = local_built_[p >> 6];
-            const Word bit = Word{1} << (p & 63);
-            if (!(built & bit)) {
-                local_masks_[p] = build(p, 0);
-                built |= bit;
-            }
-            return local_masks_[p];
+            if (local_built_[p >> 6] >> (p & 63) & 1) return local_masks_[p];
+            return build_local(p);
         }
+        const Word* m = heap_masks_[p];
+        if (heap_made_[p >> 6] >> (p & 63) & 1 && m[words_ + (k >> 6)] >> (k & 63) & 1) return m[k];
+        return build_heap(p, k);
+    }
+
+    // Scratch set i (0 <= i < kScratch), empty.
+    Bits scratch(int i) { return {scratch_ + static_cast<Py_ssize_t>(i) * words_, 0, -1}; }
+
+private:
+    [[gnu::noinline]] Word build_local(int p) {
+        local_built_[p >> 6] |= Word{1} << (p & 63);
+        return local_masks_[p] = build(p, 0);
+    }
+    [[gnu::noinline]] Word build_heap(int p, Py_ssize_t k) {
         Word*& m = heap_masks_[p];
         if (!(heap_made_[p >> 6] >> (p & 63) & 1)) {
             m = static_cast<Word*>(
@@ -437,19 +447,9 @@ public:
             heap_made_[p >> 6] |= Word{1} << (p & 63);
             made_[made_count_++] = static_cast<std::uint8_t>(p);
         }
-        Word& flags = m[words_ + (k >> 6)];
-        const Word bit = Word{1} << (k & 63);
-        if (!(flags & bit)) {
-            m[k] = build(p, k);
-            flags |= bit;
-        }
-        return m[k];
+        m[words_ + (k >> 6)] |= Word{1} << (k & 63);
+        return m[k] = build(p, k);
     }
-
-    // Scratch set i (0 <= i < kScratch), empty.
-    Bits scratch(int i) { return {scratch_ + static_cast<Py_ssize_t>(i) * words_, 0, -1}; }
-
-private:
     static Py_ssize_t align(Py_ssize_t bytes) { return (bytes + 7) & ~Py_ssize_t{7}; }
     std::size_t heap_size() const {
         return static_cast<std::size_t>(align(n_)) +
@@ -606,12 +606,13 @@ inline void alternation_step(Text& t, const Bits& in, const Alternation& alt, Bi
     out.hi = -1;
     for (int c = 0; c < alt.count; ++c) {
         const Chain& chain = alt.chains[c];
-        step(t, in, chain.preds[0], a);
-        for (int i = 1; i < chain.size && !a.empty(); ++i) {
-            step(t, a, chain.preds[i], b);
-            std::swap(a, b);
+        Bits *x = &a, *y = &b;
+        step(t, in, chain.preds[0], *x);
+        for (int i = 1; i < chain.size && !x->empty(); ++i) {
+            step(t, *x, chain.preds[i], *y);
+            std::swap(x, y);
         }
-        merge(out, a);
+        merge(out, *x);
     }
 }
 
@@ -826,9 +827,10 @@ inline bool ends_after(Text& t, FormatText fmt, bool c_locale, const Bits& from,
     return true;
 }
 
-// False when strptime(text, fmt) certainly fails with ValueError.
-inline bool may_parse(Text& t, FormatText fmt, bool c_locale) {
-    if (!t.ok() || repeats_a_group(fmt)) return true;
+// False when strptime(text, fmt) certainly fails with ValueError, for a
+// format that names no group twice.
+inline bool may_cover(Text& t, FormatText fmt, bool c_locale) {
+    if (!t.ok()) return true;
     if (t.words() == 1) {
         Word reach = 1;
         return advance_word(t, fmt, c_locale, reach) && (reach >> t.size() & 1);
@@ -839,6 +841,11 @@ inline bool may_parse(Text& t, FormatText fmt, bool c_locale) {
     reach->lo = reach->hi = 0;
     const bool good = advance(t, fmt, c_locale, reach, spare, work.w);
     return !t.ok() || (good && reach->has(t.size()));
+}
+
+// False when strptime(text, fmt) certainly fails with ValueError.
+inline bool may_parse(Text& t, FormatText fmt, bool c_locale) {
+    return repeats_a_group(fmt) || may_cover(t, fmt, c_locale);
 }
 
 }  // namespace shape_check

@@ -83,12 +83,12 @@ inline bool compute(shape_check::Text& t, bool c_locale, Stage2& out) {
 }
 
 // The stage-3 verdicts, one bit per format of `formats` (at most
-// kStage3Bits of them).
+// kStage3Bits of them, none naming a group twice: checked at import).
 inline bool compute(shape_check::Text& t, bool c_locale, PyObject* const* formats,
                     std::size_t count, Stage3& out) {
     out = {};
     for (std::size_t i = 0; i < count; ++i)
-        if (shape_check::may_parse(t, shape_check::FormatText(formats[i]), c_locale))
+        if (shape_check::may_cover(t, shape_check::FormatText(formats[i]), c_locale))
             out.bits[i / 64] |= std::uint64_t{1} << (i % 64);
     return t.ok();
 }

@@ -175,6 +175,10 @@ inline bool init(PyObject* precomputed) {
             PyErr_SetString(PyExc_SystemError, "more stage-3 formats than verdict bits");
             return false;
         }
+        if (shape_check::repeats_a_group(shape_check::FormatText(text))) {
+            PyErr_SetString(PyExc_SystemError, "a stage-3 format names a directive twice");
+            return false;
+        }
         reru::Ref id = reru::Ref::steal(PyLong_FromSize_t(pristine.stage3_count));
         if (!id || PyDict_SetItem(pristine.stage3_ids, text, id.get()) != 0) return false;
         pristine.stage3_texts[pristine.stage3_count++] = text;  // held by the list
@@ -271,11 +275,7 @@ public:
 private:
     Verdict verdict_on(PyObject* fmt, bool stage3) {
         CHRONVALE_COUNT(judged, 1);
-        if (stage3) {
-            const int id = stage3_id(fmt);
-            if (id >= 0 && have_stage3() && !(stage3_.bits[id / 64] >> (id % 64) & 1))
-                return Verdict::refused;
-        }
+        if (stage3 && shape_refuses(fmt)) return Verdict::refused;
         if (decidable_) {
             accept::Program program;
             if (accept::compile(fmt, program)) {
@@ -297,7 +297,8 @@ public:
     // operations with it run no Python code (an exact set of exact str).
     bool refused_entry(PyObject* set, PyObject* fmt) {
         return kEnabled && facts_hold() && PySet_CheckExact(set) && PyUnicode_CheckExact(fmt) &&
-               pure_container(set) && judge(fmt, true) == Verdict::refused;
+               pure_container(set) &&
+               (shape_refuses(fmt) || judge(fmt, true) == Verdict::refused);
     }
 
     // Stage 2, middle loop: the first index >= from of `times` whose
@@ -418,6 +419,13 @@ private:
             !pristine_list(separators, pristine.separators, kSepCount) || !have_stage2())
             return -1;
         return index_in(date, pristine.dates, kDateCount, hint);
+    }
+
+    // Whether the shape verdicts refuse `fmt`, a text of the stage-3 lists
+    // (the cheapest verdict, asked first and not kept as the last one).
+    bool shape_refuses(PyObject* fmt) {
+        const int id = stage3_id(fmt);
+        return id >= 0 && have_stage3() && !(stage3_.bits[id / 64] >> (id % 64) & 1);
     }
 
     static int stage3_id(PyObject* fmt) {
