@@ -39,9 +39,10 @@ PyObject* shape_may_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return check(args, nargs, true);
 }
 
-// stage2(text, shape[, words]) -> (verdicts, work): for each date format, for
-// each separator, the bits of the time formats whose candidate may parse
-// (None when the computation could not be completed), and the words visited.
+// stage2(text, shape[, words]) -> (verdicts, work, elements): for each date
+// format, for each separator, the bits of the time formats whose candidate
+// may parse (None when the computation could not be completed), the words
+// visited, and the date parts' format elements walked.
 PyObject* stage2(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     Py_ssize_t words = 1;
     if (nargs < 2 || nargs > 3 || !PyUnicode_CheckExact(args[0]) ||
@@ -54,7 +55,8 @@ PyObject* stage2(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     shape_check::Text text(args[0], shape != 0, words);
     survivors::Stage2 out;
     if (!text.ok() || !survivors::compute(text, shape_check::time_locale_is_c(), out))
-        return Py_BuildValue("(On)", Py_None, static_cast<Py_ssize_t>(text.work()));
+        return Py_BuildValue("(Onn)", Py_None, static_cast<Py_ssize_t>(text.work()),
+                             static_cast<Py_ssize_t>(text.elements()));
     PyObject* rows = PyList_New(0);
     for (const auto& row : out.times) {
         PyObject* seps =
@@ -63,7 +65,8 @@ PyObject* stage2(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         Py_XDECREF(seps);
     }
     if (rows == nullptr) return nullptr;
-    return Py_BuildValue("(Nn)", rows, static_cast<Py_ssize_t>(text.work()));
+    return Py_BuildValue("(Nnn)", rows, static_cast<Py_ssize_t>(text.work()),
+                         static_cast<Py_ssize_t>(text.elements()));
 }
 
 PyObject* strings(const char* const* table) {

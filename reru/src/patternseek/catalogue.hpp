@@ -202,4 +202,68 @@ constexpr DistinctParts make_distinct() {
 }
 inline constexpr DistinctParts kDistinct = make_distinct();
 
+// ---------------------------------------------------------------------------
+// The order in which the verdicts walk the distinct date parts: sorted, so
+// that each part shares as many leading format elements as it can with the
+// part walked before it, whose position sets after those elements are
+// reused. An element is what strptime turns into one piece of its
+// expression: a directive, a run of white space, or one other character.
+// The parts are printable ASCII, where white space is the space alone, as
+// the check reading them sees it too.
+constexpr std::size_t element_end(std::string_view text, std::size_t i) {
+    if (text[i] == '%') return i + 2 <= text.size() ? i + 2 : i + 1;
+    if (!is_space(text[i])) return i + 1;
+    while (i < text.size() && is_space(text[i])) ++i;
+    return i;
+}
+
+struct Walk {
+    static constexpr std::size_t kMost = kDateCount * kSepCount;
+    std::array<std::uint8_t, kMost> order{};   // a distinct part's index
+    std::array<std::uint8_t, kMost> shared{};  // its leading elements shared with the one before
+    std::array<std::uint8_t, kMost> start{};   // where its first element not shared begins
+    std::size_t levels = 0;                    // the most elements of a part, plus one
+};
+constexpr Walk make_walk() {
+    Walk w;
+    const std::size_t n = kDistinct.count;
+    for (std::size_t j = 0; j < n; ++j) w.order[j] = static_cast<std::uint8_t>(j);
+    for (std::size_t j = 1; j < n; ++j)
+        for (std::size_t k = j;
+             k > 0 && kDistinct.texts[w.order[k]] < kDistinct.texts[w.order[k - 1]]; --k) {
+            const std::uint8_t o = w.order[k];
+            w.order[k] = w.order[k - 1];
+            w.order[k - 1] = o;
+        }
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::string_view cur = kDistinct.texts[w.order[j]];
+        std::size_t elements = 0;
+        for (std::size_t i = 0; i < cur.size(); i = element_end(cur, i)) ++elements;
+        if (elements + 1 > w.levels) w.levels = elements + 1;
+        if (j == 0) continue;
+        const std::string_view prev = kDistinct.texts[w.order[j - 1]];
+        std::size_t i = 0, e = 0;
+        while (i < cur.size() && i < prev.size()) {
+            const std::size_t a = element_end(cur, i);
+            if (a != element_end(prev, i) || cur.substr(i, a - i) != prev.substr(i, a - i)) break;
+            i = a;
+            ++e;
+        }
+        w.shared[j] = static_cast<std::uint8_t>(e);
+        w.start[j] = static_cast<std::uint8_t>(i);
+    }
+    return w;
+}
+inline constexpr Walk kWalk = make_walk();
+
+constexpr bool parts_are_printable() {
+    for (std::size_t p = 0; p < kDistinct.count; ++p)
+        for (char c : kDistinct.texts[p])
+            if (c < 0x20 || c > 0x7e) return false;
+    return true;
+}
+static_assert(parts_are_printable(), "date parts are printable ASCII");
+constexpr std::size_t kMaxLevels = 12;
+static_assert(kWalk.levels <= kMaxLevels, "the position sets of a walk fit");
+
 }  // namespace catalogue

@@ -414,6 +414,9 @@ public:
     // Words visited so far by the steps over this text (its cost, for tests).
     std::size_t work() const { return work_; }
     void visited(Py_ssize_t words) { work_ += static_cast<std::size_t>(words); }
+    // Format elements walked through element_of() (for tests).
+    std::size_t elements() const { return elements_; }
+    void walked() { ++elements_; }
 
     // Word k of the mask of predicate p (bit i: character 64k + i matches).
     // Built on first use; the check for that is all that stays inline.
@@ -467,7 +470,7 @@ private:
     }
 
     Py_ssize_t n_, words_;
-    std::size_t work_ = 0;
+    std::size_t work_ = 0, elements_ = 0;
     bool shape_, ok_ = false;
     unsigned char* heap_ = nullptr;
     unsigned char* codes_ = nullptr;
@@ -667,26 +670,32 @@ inline bool directive_step(Text& t, Py_UCS4 directive, bool c_locale, const Bits
     return true;
 }
 
+// One element of the format, the one at fmt[i] (a directive, a run of white
+// space or one character), from the positions in `in` into `out`; the
+// working sets `w` are used on the way. Returns the index after the
+// element, or -1 when the format is bad (a stray % or an unknown directive).
+inline Py_ssize_t element(Text& t, FormatText fmt, Py_ssize_t i, bool c_locale, const Bits& in,
+                          Bits& out, Bits* w) {
+    const Py_UCS4 c = fmt[i];
+    if (c == '%') {
+        if (i + 1 >= fmt.n) return -1;  // stray %
+        return directive_step(t, fmt[i + 1], c_locale, in, out, w) ? i + 2 : -1;
+    }
+    if (Py_UNICODE_ISSPACE(c)) {
+        while (i < fmt.n && Py_UNICODE_ISSPACE(fmt[i])) ++i;
+        space_run(t, in, out);
+        return i;
+    }
+    step(t, in, literal(c), out);
+    return i + 1;
+}
+
 // Moves the position set in `*reach` over the format; `*spare` and the
 // working sets are used on the way. On return *reach holds the positions
-// where a match of the format can end. False when the format is bad (a
-// stray % or an unknown directive).
+// where a match of the format can end. False when the format is bad.
 inline bool advance(Text& t, FormatText fmt, bool c_locale, Bits*& reach, Bits*& spare, Bits* w) {
     for (Py_ssize_t i = 0; i < fmt.n && !reach->empty();) {
-        Bits& next = *spare;
-        const Py_UCS4 c = fmt[i];
-        if (c == '%') {
-            if (i + 1 >= fmt.n) return false;  // stray %
-            const Py_UCS4 directive = fmt[i + 1];
-            i += 2;
-            if (!directive_step(t, directive, c_locale, *reach, next, w)) return false;
-        } else if (Py_UNICODE_ISSPACE(c)) {
-            while (i < fmt.n && Py_UNICODE_ISSPACE(fmt[i])) ++i;
-            space_run(t, *reach, next);
-        } else {
-            ++i;
-            step(t, *reach, literal(c), next);
-        }
+        if ((i = element(t, fmt, i, c_locale, *reach, *spare, w)) < 0) return false;
         std::swap(reach, spare);
     }
     return true;
@@ -767,30 +776,36 @@ inline Word offset_word(Text& t, Word in) {
     return out;
 }
 
+// element() for one word.
+[[gnu::always_inline]] inline Py_ssize_t element_word(Text& t, FormatText fmt, Py_ssize_t i,
+                                                      bool c_locale, Word& reach) {
+    const Py_UCS4 c = fmt[i];
+    if (c == '%') {
+        if (i + 1 >= fmt.n) return -1;  // stray %
+        const Py_UCS4 directive = fmt[i + 1];
+        if (const Alternation* alt = alternation(directive, c_locale))
+            reach = alternation_word(t, reach, *alt);
+        else if (locale_directive(directive))
+            reach = any_word(t, reach);
+        else if (directive == 'z')
+            reach = offset_word(t, reach);
+        else
+            return -1;
+        return i + 2;
+    }
+    if (Py_UNICODE_ISSPACE(c)) {
+        while (i < fmt.n && Py_UNICODE_ISSPACE(fmt[i])) ++i;
+        reach = space_word(t, reach);
+        return i;
+    }
+    reach = step_word(t, reach, literal(c));
+    return i + 1;
+}
+
 // advance() for one word: false when the format is bad.
 inline bool advance_word(Text& t, FormatText fmt, bool c_locale, Word& reach) {
-    for (Py_ssize_t i = 0; i < fmt.n && reach;) {
-        const Py_UCS4 c = fmt[i];
-        if (c == '%') {
-            if (i + 1 >= fmt.n) return false;  // stray %
-            const Py_UCS4 directive = fmt[i + 1];
-            i += 2;
-            if (const Alternation* alt = alternation(directive, c_locale))
-                reach = alternation_word(t, reach, *alt);
-            else if (locale_directive(directive))
-                reach = any_word(t, reach);
-            else if (directive == 'z')
-                reach = offset_word(t, reach);
-            else
-                return false;
-        } else if (Py_UNICODE_ISSPACE(c)) {
-            while (i < fmt.n && Py_UNICODE_ISSPACE(fmt[i])) ++i;
-            reach = space_word(t, reach);
-        } else {
-            ++i;
-            reach = step_word(t, reach, literal(c));
-        }
-    }
+    for (Py_ssize_t i = 0; i < fmt.n && reach;)
+        if ((i = element_word(t, fmt, i, c_locale, reach)) < 0) return false;
     return true;
 }
 
@@ -825,6 +840,19 @@ inline bool ends_after(Text& t, FormatText fmt, bool c_locale, const Bits& from,
     }
     copy(out, *reach);
     return true;
+}
+
+// element() for a text of any size; `w` are the working sets of a Work.
+inline Py_ssize_t element_of(Text& t, FormatText fmt, Py_ssize_t i, bool c_locale, const Bits& in,
+                             Bits& out, Bits* w) {
+    t.walked();
+    if (t.words() > 1) return element(t, fmt, i, c_locale, in, out, w);
+    Word reach = in.word(0);
+    i = element_word(t, fmt, i, c_locale, reach);
+    out.words[0] = reach;
+    out.lo = 0;
+    out.hi = reach ? 0 : -1;
+    return i;
 }
 
 // False when strptime(text, fmt) certainly fails with ValueError, for a

@@ -29,32 +29,54 @@ struct Stage3 {
 };
 
 // The stage-2 verdicts of the shape view: for every date part, the time
-// formats whose candidate may parse. Each distinct date part is walked once
-// from the start of the text; each distinct set of its end positions is
-// continued over the time formats' common leading space once, and over
-// each time format from there.
+// formats whose candidate may parse. The distinct date parts are walked
+// from the start of the text in the catalogue's walk order, each from the
+// position sets the part before left after the elements they share; each
+// distinct set of a part's end positions is continued over the time
+// formats' common leading space once, and over each time format from there.
 inline bool compute(shape_check::Text& t, bool c_locale, Stage2& out) {
+    using catalogue::kWalk;
     using shape_check::Bits;
     using shape_check::Word;
     constexpr std::size_t kParts = catalogue::kDistinct.count;
+    constexpr std::size_t kLevels = catalogue::kMaxLevels;
     constexpr std::size_t kKeep = 16;  // distinct end sets kept for reuse
     const Py_ssize_t words = t.words();
-    // start, after the space, the current part's ends, a time format's
-    // ends, and the distinct end sets kept
-    Word* store = static_cast<Word*>(PyMem_Malloc(sizeof(Word) * (4 + kKeep) * words));
+    // after the space, a time format's ends, the sets after each element of
+    // the part walked, and the distinct end sets kept
+    Word* store = static_cast<Word*>(PyMem_Malloc(sizeof(Word) * (2 + kLevels + kKeep) * words));
     if (store == nullptr) return false;
-    Bits start{store, 0, 0}, after_space{store + words, 0, -1}, ends{store + 2 * words, 0, -1},
-        end{store + 3 * words, 0, -1};
-    start.words[0] = 1;
+    Bits after_space{store, 0, -1}, end{store + words, 0, -1};
+    Bits level[kLevels];
+    for (std::size_t e = 0; e < kLevels; ++e) level[e] = {store + (2 + e) * words, 0, -1};
+    level[0].words[0] = 1;  // the start of the text
+    level[0].lo = level[0].hi = 0;
+    shape_check::Work work(t);
     Bits kept[kKeep];
     std::uint64_t kept_times[kKeep];
     std::size_t kept_count = 0;
     std::uint64_t part_times[kParts];
-    for (std::size_t p = 0; p < kParts; ++p) {
-        shape_check::ends_after(t, shape_check::FormatText(catalogue::kDistinct.texts[p]), c_locale,
-                                start, ends);
+    std::size_t empty_from = kLevels;  // the first empty set of the walk so far
+    for (std::size_t j = 0; j < kParts; ++j) {
+        const std::size_t p = kWalk.order[j];
+        const shape_check::FormatText part(catalogue::kDistinct.texts[p]);
+        std::size_t e = kWalk.shared[j];
         part_times[p] = 0;
-        if (ends.empty()) continue;
+        if (e >= empty_from) continue;  // no match gets past the shared elements
+        empty_from = kLevels;
+        for (Py_ssize_t i = kWalk.start[j]; i < part.n; ++e) {
+            i = shape_check::element_of(t, part, i, c_locale, level[e], level[e + 1], work.w);
+            if (i < 0) {  // a bad part: no verdicts (the catalogue has none)
+                PyMem_Free(store);
+                return false;
+            }
+            if (level[e + 1].empty()) {
+                empty_from = e + 1;
+                break;
+            }
+        }
+        if (empty_from < kLevels) continue;
+        const Bits& ends = level[e];
         std::size_t k = 0;
         while (k < kept_count && !(kept[k] == ends)) ++k;
         if (k < kept_count) {
@@ -70,7 +92,7 @@ inline bool compute(shape_check::Text& t, bool c_locale, Stage2& out) {
         }
         part_times[p] = times;
         if (kept_count < kKeep) {
-            kept[kept_count] = {store + (4 + kept_count) * words, 0, -1};
+            kept[kept_count] = {store + (2 + kLevels + kept_count) * words, 0, -1};
             shape_check::copy(kept[kept_count], ends);
             kept_times[kept_count++] = times;
         }

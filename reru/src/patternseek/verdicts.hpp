@@ -297,8 +297,7 @@ public:
     // operations with it run no Python code (an exact set of exact str).
     bool refused_entry(PyObject* set, PyObject* fmt) {
         return kEnabled && facts_hold() && PySet_CheckExact(set) && PyUnicode_CheckExact(fmt) &&
-               pure_container(set) &&
-               (shape_refuses(fmt) || judge(fmt, true) == Verdict::refused);
+               pure_container(set) && (shape_refuses(fmt) || judge(fmt, true) == Verdict::refused);
     }
 
     // Stage 2, middle loop: the first index >= from of `times` whose
