@@ -16,7 +16,7 @@ import re
 
 import pytest
 
-from chronvale.reru.pyd.zududized.patternseek import dFormats
+from chronvale.reru.pyd.zududized.patternseek import DateFormatFinder, dFormats
 
 hook = pytest.importorskip("shape_check_hook")
 
@@ -207,14 +207,30 @@ def test_catalogue_verdicts_are_the_candidates_own(shape, c_time_locale):
                 assert verdicts[d][s] == bits, (text, date, sep)
 
 
+@pytest.mark.parametrize("shape", [False, True], ids=["concrete", "shape"])
+def test_stage3_verdicts_are_the_formats_own(shape, c_time_locale):
+    """The stage-3 verdicts, computed over the table in one walk that shares
+    leading elements, equal checking each format on its own; also through
+    sets of two words. The table is the finder's precomputed list."""
+    check = hook.shape_may_parse if shape else hook.may_parse
+    formats = hook.stage3_formats()
+    precomputed = DateFormatFinder().__reduce__()[2][3]  # the state's precomputed_formats
+    assert formats == list(dict.fromkeys(precomputed))
+    texts = generated_texts()[::5] + ["5 " + " " * 70 + "January", "12\u300031\u300099", "2023-W01-4"]
+    for text in texts:
+        verdicts, _, walked = hook.stage3(text, shape)
+        assert (verdicts, walked) == hook.stage3(text, shape, 2)[::2], text
+        assert verdicts == sum(check(text, f) << k for k, f in enumerate(formats)), text
+
+
 # The verdicts on the generated texts and variants of them, against every
 # stage-2 candidate and stage-3 format, pinned: a check that rejects less
 # (slower searches) fails here as surely as one that rejects more. So is the
 # number of format elements the stage-2 walk steps through (the date parts
 # share leading elements, and a part stops where no match gets further).
 PINNED = {
-    False: (1341, 36986, "bd96bf9afca48d4d"),
-    True: (1763, 38708, "b65428889bfd0379"),
+    False: (1341, 84984, "bd96bf9afca48d4d"),
+    True: (1763, 88712, "b65428889bfd0379"),
 }
 
 
@@ -228,7 +244,7 @@ def test_precision_is_pinned(shape, c_time_locale):
             single = bytes(check(text, fmt) for fmt in SINGLE)
             combined, _, elements = hook.stage2(text, shape)
             passed += sum(single) + sum(bin(bits).count("1") for row in combined for bits in row)
-            walked += elements
+            walked += elements + hook.stage3(text, shape)[2]
             digest.update(single + repr(combined).encode())
     assert (passed, walked, digest.hexdigest()[:16]) == PINNED[shape]
 

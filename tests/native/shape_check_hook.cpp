@@ -3,6 +3,8 @@
 // only with -DCHRONVALE_TEST_HOOKS=ON.
 #include "../../reru/src/patternseek/survivors.hpp"
 
+#include <cstdio>
+
 namespace {
 
 // (text: str, fmt: str[, words: int]): `words` runs the text through sets of
@@ -39,34 +41,74 @@ PyObject* shape_may_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return check(args, nargs, true);
 }
 
-// stage2(text, shape[, words]) -> (verdicts, work, elements): for each date
-// format, for each separator, the bits of the time formats whose candidate
-// may parse (None when the computation could not be completed), the words
-// visited, and the date parts' format elements walked.
-PyObject* stage2(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    Py_ssize_t words = 1;
+// (text: str, shape[, words: int]) for the catalogue's verdicts.
+bool parse_verdict_args(PyObject* const* args, Py_ssize_t nargs, Py_ssize_t& words, int& shape) {
+    words = 1;
     if (nargs < 2 || nargs > 3 || !PyUnicode_CheckExact(args[0]) ||
         (nargs == 3 && (words = PyLong_AsSsize_t(args[2])) < 1)) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "expected (text, shape[, words])");
-        return nullptr;
+        return false;
     }
-    const int shape = PyObject_IsTrue(args[1]);
-    if (shape < 0) return nullptr;
+    return (shape = PyObject_IsTrue(args[1])) >= 0;
+}
+
+// The catalogue's verdicts of one stage on (text, shape[, words]):
+// (to_python(verdicts), or None when the computation could not be
+// completed; the words visited; the format elements walked).
+template <class Stage, class ToPython>
+PyObject* verdicts(PyObject* const* args, Py_ssize_t nargs, ToPython to_python) {
+    Py_ssize_t words;
+    int shape;
+    if (!parse_verdict_args(args, nargs, words, shape)) return nullptr;
     shape_check::Text text(args[0], shape != 0, words);
-    survivors::Stage2 out;
-    if (!text.ok() || !survivors::compute(text, shape_check::time_locale_is_c(), out))
-        return Py_BuildValue("(Onn)", Py_None, static_cast<Py_ssize_t>(text.work()),
-                             static_cast<Py_ssize_t>(text.elements()));
-    PyObject* rows = PyList_New(0);
-    for (const auto& row : out.times) {
-        PyObject* seps =
-            rows ? Py_BuildValue("[KKKKK]", row[0], row[1], row[2], row[3], row[4]) : nullptr;
-        if (seps == nullptr || PyList_Append(rows, seps) != 0) Py_CLEAR(rows);
-        Py_XDECREF(seps);
-    }
-    if (rows == nullptr) return nullptr;
-    return Py_BuildValue("(Nnn)", rows, static_cast<Py_ssize_t>(text.work()),
+    Stage out;
+    PyObject* result = text.ok() && survivors::compute(text, shape_check::time_locale_is_c(), out)
+                           ? to_python(out)
+                           : Py_NewRef(Py_None);
+    if (result == nullptr) return nullptr;
+    return Py_BuildValue("(Nnn)", result, static_cast<Py_ssize_t>(text.work()),
                          static_cast<Py_ssize_t>(text.elements()));
+}
+
+// stage2(...): for each date format, for each separator, the bits of the
+// time formats whose candidate may parse.
+PyObject* stage2(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return verdicts<survivors::Stage2>(args, nargs, [](const survivors::Stage2& out) {
+        PyObject* rows = PyList_New(0);
+        for (const auto& row : out.times) {
+            PyObject* seps =
+                rows ? Py_BuildValue("[KKKKK]", row[0], row[1], row[2], row[3], row[4]) : nullptr;
+            if (seps == nullptr || PyList_Append(rows, seps) != 0) Py_CLEAR(rows);
+            Py_XDECREF(seps);
+        }
+        return rows;
+    });
+}
+
+// stage3(...): the stage-3 verdicts as one int (bit k: format k of
+// stage3_formats() may parse).
+PyObject* stage3(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return verdicts<survivors::Stage3>(args, nargs, [](const survivors::Stage3& out) {
+        static_assert(survivors::kStage3Bits == 3 * 64, "three words of verdicts");
+        char hex[3 * 16 + 1];
+        std::snprintf(hex, sizeof hex, "%016llx%016llx%016llx",
+                      static_cast<unsigned long long>(out.bits[2]),
+                      static_cast<unsigned long long>(out.bits[1]),
+                      static_cast<unsigned long long>(out.bits[0]));
+        return PyLong_FromString(hex, nullptr, 16);
+    });
+}
+
+// stage3_formats(): the catalogue's stage-3 table.
+PyObject* stage3_formats(PyObject*, PyObject*) {
+    PyObject* list = PyList_New(0);
+    for (std::size_t i = 0; list != nullptr && i < catalogue::kStage3.count; ++i) {
+        const std::string_view t = catalogue::kStage3.texts[i];
+        PyObject* s = PyUnicode_FromStringAndSize(t.data(), static_cast<Py_ssize_t>(t.size()));
+        if (s == nullptr || PyList_Append(list, s) != 0) Py_CLEAR(list);
+        Py_XDECREF(s);
+    }
+    return list;
 }
 
 PyObject* strings(const char* const* table) {
@@ -107,6 +149,9 @@ PyMethodDef methods[] = {
      nullptr},
     {"stage2", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(stage2)), METH_FASTCALL,
      nullptr},
+    {"stage3", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(stage3)), METH_FASTCALL,
+     nullptr},
+    {"stage3_formats", stage3_formats, METH_NOARGS, nullptr},
     {"alternatives", alternatives, METH_O, nullptr},
     {"names", names, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},

@@ -203,12 +203,54 @@ constexpr DistinctParts make_distinct() {
 inline constexpr DistinctParts kDistinct = make_distinct();
 
 // ---------------------------------------------------------------------------
-// The order in which the verdicts walk the distinct date parts: sorted, so
-// that each part shares as many leading format elements as it can with the
-// part walked before it, whose position sets after those elements are
-// reused. An element is what strptime turns into one piece of its
+// The stage-3 formats: the date formats and the stand-alone formats, each
+// followed by its variants with old_sep replaced by each separator, every
+// text once, in the order of first appearance (the finder builds its
+// precomputed list this way at import and checks that it holds these).
+struct Stage3Texts {
+    static constexpr std::size_t kMost = (kDateCount + kUniqueCount) * (1 + kSepCount);
+    std::array<Part, kMost> parts{};
+    std::size_t count = 0;
+};
+constexpr Stage3Texts make_stage3() {
+    Stage3Texts out;
+    auto add = [&out](const Part& part) {
+        for (std::size_t k = 0; k < out.count; ++k)
+            if (out.parts[k].view() == part.view()) return;
+        out.parts[out.count++] = part;
+    };
+    auto add_with_variants = [&add](std::string_view text) {
+        add(replaced(text, kOldSep, kOldSep));
+        for (std::string_view sep : kSeparators) add(replaced(text, kOldSep, sep));
+    };
+    for (std::string_view d : kDates) add_with_variants(d);
+    for (std::string_view u : kUnique) add_with_variants(u);
+    return out;
+}
+inline constexpr Stage3Texts kStage3Parts = make_stage3();
+
+template <std::size_t N>
+struct Texts {
+    std::array<std::string_view, N> texts{};
+    std::size_t count = 0;
+};
+constexpr Texts<Stage3Texts::kMost> stage3_views() {
+    Texts<Stage3Texts::kMost> out;
+    for (std::size_t i = 0; i < kStage3Parts.count; ++i)
+        out.texts[i] = kStage3Parts.parts[i].view();
+    out.count = kStage3Parts.count;
+    return out;
+}
+inline constexpr Texts<Stage3Texts::kMost> kStage3 = stage3_views();
+inline constexpr Texts<kDateCount * kSepCount> kDistinctTexts = {kDistinct.texts, kDistinct.count};
+
+// ---------------------------------------------------------------------------
+// The order in which the verdicts walk a table of formats over a text:
+// sorted, so that each format shares as many leading elements as it can
+// with the one walked before it, whose position sets after those elements
+// are reused. An element is what strptime turns into one piece of its
 // expression: a directive, a run of white space, or one other character.
-// The parts are printable ASCII, where white space is the space alone, as
+// The tables are printable ASCII, where white space is the space alone, as
 // the check reading them sees it too.
 constexpr std::size_t element_end(std::string_view text, std::size_t i) {
     if (text[i] == '%') return i + 2 <= text.size() ? i + 2 : i + 1;
@@ -217,31 +259,34 @@ constexpr std::size_t element_end(std::string_view text, std::size_t i) {
     return i;
 }
 
+template <std::size_t N>
 struct Walk {
-    static constexpr std::size_t kMost = kDateCount * kSepCount;
-    std::array<std::uint8_t, kMost> order{};   // a distinct part's index
-    std::array<std::uint8_t, kMost> shared{};  // its leading elements shared with the one before
-    std::array<std::uint8_t, kMost> start{};   // where its first element not shared begins
-    std::size_t levels = 0;                    // the most elements of a part, plus one
+    std::array<std::uint8_t, N> order{};   // a format's index in the table
+    std::array<std::uint8_t, N> shared{};  // its leading elements shared with the one before
+    std::array<std::uint8_t, N> start{};   // where its first element not shared begins
+    std::size_t levels = 0;                // the most elements of a format, plus one
+    bool printable = true;
 };
-constexpr Walk make_walk() {
-    Walk w;
-    const std::size_t n = kDistinct.count;
+template <std::size_t N>
+constexpr Walk<N> make_walk(const Texts<N>& table) {
+    Walk<N> w;
+    const auto& texts = table.texts;
+    const std::size_t n = table.count;
     for (std::size_t j = 0; j < n; ++j) w.order[j] = static_cast<std::uint8_t>(j);
     for (std::size_t j = 1; j < n; ++j)
-        for (std::size_t k = j;
-             k > 0 && kDistinct.texts[w.order[k]] < kDistinct.texts[w.order[k - 1]]; --k) {
+        for (std::size_t k = j; k > 0 && texts[w.order[k]] < texts[w.order[k - 1]]; --k) {
             const std::uint8_t o = w.order[k];
             w.order[k] = w.order[k - 1];
             w.order[k - 1] = o;
         }
     for (std::size_t j = 0; j < n; ++j) {
-        const std::string_view cur = kDistinct.texts[w.order[j]];
+        const std::string_view cur = texts[w.order[j]];
         std::size_t elements = 0;
         for (std::size_t i = 0; i < cur.size(); i = element_end(cur, i)) ++elements;
         if (elements + 1 > w.levels) w.levels = elements + 1;
+        for (char c : cur) w.printable = w.printable && c >= 0x20 && c <= 0x7e;
         if (j == 0) continue;
-        const std::string_view prev = kDistinct.texts[w.order[j - 1]];
+        const std::string_view prev = texts[w.order[j - 1]];
         std::size_t i = 0, e = 0;
         while (i < cur.size() && i < prev.size()) {
             const std::size_t a = element_end(cur, i);
@@ -254,16 +299,18 @@ constexpr Walk make_walk() {
     }
     return w;
 }
-inline constexpr Walk kWalk = make_walk();
+inline constexpr auto kPartWalk = make_walk(kDistinctTexts);
+inline constexpr auto kStage3Walk = make_walk(kStage3);
 
-constexpr bool parts_are_printable() {
-    for (std::size_t p = 0; p < kDistinct.count; ++p)
-        for (char c : kDistinct.texts[p])
-            if (c < 0x20 || c > 0x7e) return false;
+constexpr std::size_t kMaxLevels = 20;
+static_assert(kPartWalk.printable && kStage3Walk.printable, "the formats are printable ASCII");
+static_assert(kPartWalk.levels <= kMaxLevels && kStage3Walk.levels <= kMaxLevels,
+              "the position sets of a walk fit");
+constexpr bool stage3_fits() {
+    for (std::size_t i = 0; i < kStage3Parts.count; ++i)
+        if (kStage3Parts.parts[i].size == 0) return false;  // did not fit its buffer
     return true;
 }
-static_assert(parts_are_printable(), "date parts are printable ASCII");
-constexpr std::size_t kMaxLevels = 12;
-static_assert(kWalk.levels <= kMaxLevels, "the position sets of a walk fit");
+static_assert(stage3_fits(), "every stage-3 format fits its buffer");
 
 }  // namespace catalogue
