@@ -266,12 +266,14 @@ struct Walk {
     std::array<std::uint8_t, N> start{};   // where its first element not shared begins
     std::size_t levels = 0;                // the most elements of a format, plus one
     bool printable = true;
+    bool fits = true;  // indexes and offsets fit their bytes
 };
 template <std::size_t N>
 constexpr Walk<N> make_walk(const Texts<N>& table) {
     Walk<N> w;
     const auto& texts = table.texts;
     const std::size_t n = table.count;
+    w.fits = n <= 256;
     for (std::size_t j = 0; j < n; ++j) w.order[j] = static_cast<std::uint8_t>(j);
     for (std::size_t j = 1; j < n; ++j)
         for (std::size_t k = j; k > 0 && texts[w.order[k]] < texts[w.order[k - 1]]; --k) {
@@ -285,6 +287,7 @@ constexpr Walk<N> make_walk(const Texts<N>& table) {
         for (std::size_t i = 0; i < cur.size(); i = element_end(cur, i)) ++elements;
         if (elements + 1 > w.levels) w.levels = elements + 1;
         for (char c : cur) w.printable = w.printable && c >= 0x20 && c <= 0x7e;
+        w.fits = w.fits && cur.size() < 256;
         if (j == 0) continue;
         const std::string_view prev = texts[w.order[j - 1]];
         std::size_t i = 0, e = 0;
@@ -302,10 +305,8 @@ constexpr Walk<N> make_walk(const Texts<N>& table) {
 inline constexpr auto kPartWalk = make_walk(kDistinctTexts);
 inline constexpr auto kStage3Walk = make_walk(kStage3);
 
-constexpr std::size_t kMaxLevels = 20;
 static_assert(kPartWalk.printable && kStage3Walk.printable, "the formats are printable ASCII");
-static_assert(kPartWalk.levels <= kMaxLevels && kStage3Walk.levels <= kMaxLevels,
-              "the position sets of a walk fit");
+static_assert(kPartWalk.fits && kStage3Walk.fits, "a walk's indexes and offsets fit a byte");
 constexpr bool stage3_fits() {
     for (std::size_t i = 0; i < kStage3Parts.count; ++i)
         if (kStage3Parts.parts[i].size == 0) return false;  // did not fit its buffer

@@ -29,9 +29,11 @@ struct Stage3 {
 };
 
 // The position sets of a walk: the start of the text, then the sets after
-// each element of the format walked; `store` holds kMaxLevels sets.
+// each element of the format walked (N: the most elements, plus one);
+// `store` holds N sets.
+template <std::size_t N>
 struct Levels {
-    static constexpr std::size_t kCount = catalogue::kMaxLevels;
+    static constexpr std::size_t kCount = N;
     Levels(shape_check::Word* store, Py_ssize_t words) {
         for (std::size_t e = 0; e < kCount; ++e) level[e] = {store + e * words, 0, -1};
         level[0].words[0] = 1;
@@ -46,17 +48,17 @@ struct Levels {
 // Calls reached(index, ends) with the end positions of every format some
 // match of which gets through it. False when a format is bad (the
 // catalogue has none), and then no verdict may be given.
-template <std::size_t N, class Reached>
+template <std::size_t N, std::size_t L, class Reached>
 inline bool walk_formats(shape_check::Text& t, bool c_locale, const catalogue::Texts<N>& table,
-                         const catalogue::Walk<N>& walk, Levels& levels, Reached&& reached) {
+                         const catalogue::Walk<N>& walk, Levels<L>& levels, Reached&& reached) {
     shape_check::Bits* level = levels.level;
     shape_check::Work work(t);
-    std::size_t empty_from = Levels::kCount;  // the first empty set of the walk so far
+    std::size_t empty_from = L;  // the first empty set of the walk so far
     for (std::size_t j = 0; j < table.count; ++j) {
         const shape_check::FormatText format(table.texts[walk.order[j]]);
         std::size_t e = walk.shared[j];
         if (e >= empty_from) continue;  // no match gets past the shared elements
-        empty_from = Levels::kCount;
+        empty_from = L;
         for (Py_ssize_t i = walk.start[j]; i < format.n; ++e) {
             i = shape_check::element_of(t, format, i, c_locale, level[e], level[e + 1], work.w);
             if (i < 0) return false;
@@ -65,7 +67,7 @@ inline bool walk_formats(shape_check::Text& t, bool c_locale, const catalogue::T
                 break;
             }
         }
-        if (empty_from == Levels::kCount) reached(walk.order[j], level[e]);
+        if (empty_from == L) reached(walk.order[j], level[e]);
     }
     return true;
 }
@@ -83,11 +85,12 @@ inline bool compute(shape_check::Text& t, bool c_locale, Stage2& out) {
     const Py_ssize_t words = t.words();
     // after the space, a time format's ends, the distinct end sets kept, and
     // the sets of the walk
+    using PartLevels = Levels<catalogue::kPartWalk.levels>;
     Word* store =
-        static_cast<Word*>(PyMem_Malloc(sizeof(Word) * (2 + kKeep + Levels::kCount) * words));
+        static_cast<Word*>(PyMem_Malloc(sizeof(Word) * (2 + kKeep + PartLevels::kCount) * words));
     if (store == nullptr) return false;
     Bits after_space{store, 0, -1}, end{store + words, 0, -1};
-    Levels levels(store + (2 + kKeep) * words, words);
+    PartLevels levels(store + (2 + kKeep) * words, words);
     Bits kept[kKeep];
     std::uint64_t kept_times[kKeep];
     std::size_t kept_count = 0;
@@ -127,11 +130,12 @@ inline bool compute(shape_check::Text& t, bool c_locale, Stage2& out) {
 // the end of the text.
 static_assert(catalogue::kStage3.count <= kStage3Bits, "a verdict bit per stage-3 format");
 inline bool compute(shape_check::Text& t, bool c_locale, Stage3& out) {
+    using Stage3Levels = Levels<catalogue::kStage3Walk.levels>;
     out = {};
     shape_check::Word* store = static_cast<shape_check::Word*>(
-        PyMem_Malloc(sizeof(shape_check::Word) * Levels::kCount * t.words()));
+        PyMem_Malloc(sizeof(shape_check::Word) * Stage3Levels::kCount * t.words()));
     if (store == nullptr) return false;
-    Levels levels(store, t.words());
+    Stage3Levels levels(store, t.words());
     const bool walked = walk_formats(t, c_locale, catalogue::kStage3, catalogue::kStage3Walk,
                                      levels, [&](std::size_t i, const shape_check::Bits& ends) {
                                          if (ends.has(t.size()))
