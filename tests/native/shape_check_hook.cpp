@@ -62,7 +62,7 @@ PyObject* verdicts(PyObject* const* args, Py_ssize_t nargs, ToPython to_python) 
     if (!parse_verdict_args(args, nargs, words, shape)) return nullptr;
     shape_check::Text text(args[0], shape != 0, words);
     Stage out;
-    PyObject* result = text.ok() && survivors::compute(text, shape_check::time_locale_is_c(), out)
+    PyObject* result = text.ok() && compute(text, shape_check::time_locale_is_c(), out)
                            ? to_python(out)
                            : Py_NewRef(Py_None);
     if (result == nullptr) return nullptr;
@@ -85,10 +85,37 @@ PyObject* stage2(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
-// stage3(...): the stage-3 verdicts as one int (bit k: format k of
-// stage3_formats() may parse).
+// The stage-3 table of stage3(), set by set_stage3(), and the list holding
+// its texts.
+survivors::Stage3Table stage3_table;
+PyObject* stage3_texts = nullptr;
+
+// set_stage3(formats): the stage-3 table, a list of distinct str.
+PyObject* set_stage3(PyObject*, PyObject* formats) {
+    if (!PyList_CheckExact(formats)) {
+        PyErr_SetString(PyExc_TypeError, "expected a list");
+        return nullptr;
+    }
+    PyObject* held = PyList_GetSlice(formats, 0, PY_SSIZE_T_MAX);
+    if (held == nullptr) return nullptr;
+    Py_XSETREF(stage3_texts, held);
+    stage3_table = {};
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(held); ++i)
+        if (!stage3_table.add(PyList_GET_ITEM(held, i))) return nullptr;
+    if (!stage3_table.close()) return nullptr;
+    Py_RETURN_NONE;
+}
+
+// The stage-3 verdicts of the table set_stage3() set, on a text.
+struct Stage3 : survivors::Stage3 {};
+bool compute(shape_check::Text& t, bool c_locale, Stage3& out) {
+    return survivors::compute(t, c_locale, stage3_table, out);
+}
+
+// stage3(...): the stage-3 verdicts as one int (bit k: format k of the
+// table may parse).
 PyObject* stage3(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    return verdicts<survivors::Stage3>(args, nargs, [](const survivors::Stage3& out) {
+    return verdicts<Stage3>(args, nargs, [](const Stage3& out) {
         static_assert(survivors::kStage3Bits == 3 * 64, "three words of verdicts");
         char hex[3 * 16 + 1];
         std::snprintf(hex, sizeof hex, "%016llx%016llx%016llx",
@@ -97,18 +124,6 @@ PyObject* stage3(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
                       static_cast<unsigned long long>(out.bits[0]));
         return PyLong_FromString(hex, nullptr, 16);
     });
-}
-
-// stage3_formats(): the catalogue's stage-3 table.
-PyObject* stage3_formats(PyObject*, PyObject*) {
-    PyObject* list = PyList_New(0);
-    for (std::size_t i = 0; list != nullptr && i < catalogue::kStage3.count; ++i) {
-        const std::string_view t = catalogue::kStage3.texts[i];
-        PyObject* s = PyUnicode_FromStringAndSize(t.data(), static_cast<Py_ssize_t>(t.size()));
-        if (s == nullptr || PyList_Append(list, s) != 0) Py_CLEAR(list);
-        Py_XDECREF(s);
-    }
-    return list;
 }
 
 PyObject* strings(const char* const* table) {
@@ -151,7 +166,7 @@ PyMethodDef methods[] = {
      nullptr},
     {"stage3", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(stage3)), METH_FASTCALL,
      nullptr},
-    {"stage3_formats", stage3_formats, METH_NOARGS, nullptr},
+    {"set_stage3", set_stage3, METH_O, nullptr},
     {"alternatives", alternatives, METH_O, nullptr},
     {"names", names, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},

@@ -202,46 +202,12 @@ constexpr DistinctParts make_distinct() {
 }
 inline constexpr DistinctParts kDistinct = make_distinct();
 
-// ---------------------------------------------------------------------------
-// The stage-3 formats: the date formats and the stand-alone formats, each
-// followed by its variants with old_sep replaced by each separator, every
-// text once, in the order of first appearance (the finder builds its
-// precomputed list this way at import and checks that it holds these).
-struct Stage3Texts {
-    static constexpr std::size_t kMost = (kDateCount + kUniqueCount) * (1 + kSepCount);
-    std::array<Part, kMost> parts{};
-    std::size_t count = 0;
-};
-constexpr Stage3Texts make_stage3() {
-    Stage3Texts out;
-    auto add = [&out](const Part& part) {
-        for (std::size_t k = 0; k < out.count; ++k)
-            if (out.parts[k].view() == part.view()) return;
-        out.parts[out.count++] = part;
-    };
-    auto add_with_variants = [&add](std::string_view text) {
-        add(replaced(text, kOldSep, kOldSep));
-        for (std::string_view sep : kSeparators) add(replaced(text, kOldSep, sep));
-    };
-    for (std::string_view d : kDates) add_with_variants(d);
-    for (std::string_view u : kUnique) add_with_variants(u);
-    return out;
-}
-inline constexpr Stage3Texts kStage3Parts = make_stage3();
-
+// A table of formats.
 template <std::size_t N>
 struct Texts {
     std::array<std::string_view, N> texts{};
     std::size_t count = 0;
 };
-constexpr Texts<Stage3Texts::kMost> stage3_views() {
-    Texts<Stage3Texts::kMost> out;
-    for (std::size_t i = 0; i < kStage3Parts.count; ++i)
-        out.texts[i] = kStage3Parts.parts[i].view();
-    out.count = kStage3Parts.count;
-    return out;
-}
-inline constexpr Texts<Stage3Texts::kMost> kStage3 = stage3_views();
 inline constexpr Texts<kDateCount * kSepCount> kDistinctTexts = {kDistinct.texts, kDistinct.count};
 
 // ---------------------------------------------------------------------------
@@ -250,8 +216,8 @@ inline constexpr Texts<kDateCount * kSepCount> kDistinctTexts = {kDistinct.texts
 // with the one walked before it, whose position sets after those elements
 // are reused. An element is what strptime turns into one piece of its
 // expression: a directive, a run of white space, or one other character.
-// The tables are printable ASCII, where white space is the space alone, as
-// the check reading them sees it too.
+// A table must be printable ASCII, where white space is the space alone, as
+// the check reading it sees it too, and its indexes and offsets fit a byte.
 constexpr std::size_t element_end(std::string_view text, std::size_t i) {
     if (text[i] == '%') return i + 2 <= text.size() ? i + 2 : i + 1;
     if (!is_space(text[i])) return i + 1;
@@ -303,15 +269,6 @@ constexpr Walk<N> make_walk(const Texts<N>& table) {
     return w;
 }
 inline constexpr auto kPartWalk = make_walk(kDistinctTexts);
-inline constexpr auto kStage3Walk = make_walk(kStage3);
-
-static_assert(kPartWalk.printable && kStage3Walk.printable, "the formats are printable ASCII");
-static_assert(kPartWalk.fits && kStage3Walk.fits, "a walk's indexes and offsets fit a byte");
-constexpr bool stage3_fits() {
-    for (std::size_t i = 0; i < kStage3Parts.count; ++i)
-        if (kStage3Parts.parts[i].size == 0) return false;  // did not fit its buffer
-    return true;
-}
-static_assert(stage3_fits(), "every stage-3 format fits its buffer");
+static_assert(kPartWalk.printable && kPartWalk.fits, "the date parts are printable and short");
 
 }  // namespace catalogue

@@ -125,19 +125,48 @@ inline bool compute(shape_check::Text& t, bool c_locale, Stage2& out) {
     return walked && t.ok();
 }
 
-// The stage-3 verdicts, one bit per format of the catalogue's stage-3 table
-// (none names a group twice: checked at import): those whose walk reaches
-// the end of the text.
-static_assert(catalogue::kStage3.count <= kStage3Bits, "a verdict bit per stage-3 format");
-inline bool compute(shape_check::Text& t, bool c_locale, Stage3& out) {
-    using Stage3Levels = Levels<catalogue::kStage3Walk.levels>;
+// The stage-3 formats: the distinct texts of the finder's precomputed list,
+// made at import (they are held by that list for the life of the process),
+// and the order in which they are walked.
+struct Stage3Table {
+    static constexpr std::size_t kMostLevels = 24;
+    catalogue::Texts<kStage3Bits> table;
+    catalogue::Walk<kStage3Bits> walk;
+
+    // Adds `text`, an exact str; false with an exception set when the table
+    // is full or the text has no UTF-8 form.
+    bool add(PyObject* text) {
+        if (table.count == kStage3Bits) {
+            PyErr_SetString(PyExc_SystemError, "more stage-3 formats than verdict bits");
+            return false;
+        }
+        Py_ssize_t size;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+        if (utf8 == nullptr) return false;
+        table.texts[table.count++] = {utf8, static_cast<std::size_t>(size)};
+        return true;
+    }
+    // Orders the walk once every text is added; false with an exception set
+    // when the texts cannot be walked (not printable ASCII, too long).
+    bool close() {
+        walk = catalogue::make_walk(table);
+        if (walk.printable && walk.fits && walk.levels <= kMostLevels) return true;
+        PyErr_SetString(PyExc_SystemError, "the stage-3 formats cannot be walked");
+        return false;
+    }
+};
+
+// The stage-3 verdicts, one bit per format of the table (none names a group
+// twice: checked at import): those whose walk reaches the end of the text.
+inline bool compute(shape_check::Text& t, bool c_locale, const Stage3Table& formats, Stage3& out) {
+    using Stage3Levels = Levels<Stage3Table::kMostLevels>;
     out = {};
     shape_check::Word* store = static_cast<shape_check::Word*>(
         PyMem_Malloc(sizeof(shape_check::Word) * Stage3Levels::kCount * t.words()));
     if (store == nullptr) return false;
     Stage3Levels levels(store, t.words());
-    const bool walked = walk_formats(t, c_locale, catalogue::kStage3, catalogue::kStage3Walk,
-                                     levels, [&](std::size_t i, const shape_check::Bits& ends) {
+    const bool walked = walk_formats(t, c_locale, formats.table, formats.walk, levels,
+                                     [&](std::size_t i, const shape_check::Bits& ends) {
                                          if (ends.has(t.size()))
                                              out.bits[i / 64] |= std::uint64_t{1} << (i % 64);
                                      });

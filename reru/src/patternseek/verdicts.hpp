@@ -112,9 +112,9 @@ struct Pristine {
     PyObject* unique[catalogue::kUniqueCount];
     PyObject* separators[kSepCount];
     PyObject* old_sep;
-    PyObject* precomputed;  // the precomputed list for old_sep "/" (a list)
-    PyObject* stage3_ids;   // dict: each distinct text of `precomputed` -> its number
-    std::size_t stage3_count;
+    PyObject* precomputed;          // the precomputed list for old_sep "/" (a list)
+    PyObject* stage3_ids;           // dict: each distinct text of `precomputed` -> its number
+    survivors::Stage3Table stage3;  // those texts, by number
     // The same by the identity of the catalogue's own objects (the lists of
     // finders built the default way hold them): open addressing, id + 1.
     static constexpr std::size_t kSlots = 512;
@@ -159,17 +159,6 @@ static_assert(Pristine::kSlots == 512, "identity_slot gives 9 bits");
 static_assert(survivors::kStage3Bits * 2 <= Pristine::kSlots,
               "the identity table stays half empty");
 
-// Whether `text` is text k of the catalogue's stage-3 table.
-inline bool is_stage3_text(std::size_t k, shape_check::FormatText text) {
-    if (k >= catalogue::kStage3.count) return false;
-    const std::string_view expected = catalogue::kStage3.texts[k];
-    if (text.n != static_cast<Py_ssize_t>(expected.size())) return false;
-    for (Py_ssize_t i = 0; i < text.n; ++i)
-        if (text[i] != static_cast<unsigned char>(expected[static_cast<std::size_t>(i)]))
-            return false;
-    return true;
-}
-
 // At import, after the catalogue's strings and the precomputed list exist.
 inline bool init(PyObject* precomputed) {
     pristine.precomputed = Py_NewRef(precomputed);
@@ -181,23 +170,16 @@ inline bool init(PyObject* precomputed) {
         const int known = PyDict_Contains(pristine.stage3_ids, text);
         if (known < 0) return false;
         if (known) continue;
-        // The shape verdicts are computed over the catalogue's stage-3 table:
-        // number k of the list must be its text k.
-        if (!is_stage3_text(pristine.stage3_count, shape_check::FormatText(text))) {
-            PyErr_SetString(PyExc_SystemError, "the precomputed list is not the stage-3 table");
-            return false;
-        }
         if (shape_check::repeats_a_group(shape_check::FormatText(text))) {
             PyErr_SetString(PyExc_SystemError, "a stage-3 format names a directive twice");
             return false;
         }
-        reru::Ref id = reru::Ref::steal(PyLong_FromSize_t(pristine.stage3_count++));
-        if (!id || PyDict_SetItem(pristine.stage3_ids, text, id.get()) != 0) return false;
+        reru::Ref id = reru::Ref::steal(PyLong_FromSize_t(pristine.stage3.table.count));
+        if (!id || !pristine.stage3.add(text) ||
+            PyDict_SetItem(pristine.stage3_ids, text, id.get()) != 0)
+            return false;
     }
-    if (pristine.stage3_count != catalogue::kStage3.count) {
-        PyErr_SetString(PyExc_SystemError, "the precomputed list is not the stage-3 table");
-        return false;
-    }
+    if (!pristine.stage3.close()) return false;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(precomputed); ++i) {
         PyObject* text = PyList_GET_ITEM(precomputed, i);
         std::size_t k = identity_slot(text);
@@ -463,7 +445,7 @@ private:
         return survivors::compute(shape, c_locale_, out);
     }
     bool compute(shape_check::Text& shape, survivors::Stage3& out) const {
-        return survivors::compute(shape, c_locale_, out);
+        return survivors::compute(shape, c_locale_, pristine.stage3, out);
     }
     template <class Stage>
     bool verdicts_of(Stage& out) {
