@@ -225,6 +225,13 @@ constexpr std::size_t element_end(std::string_view text, std::size_t i) {
     return i;
 }
 
+// Whether a and b hold the same characters from i to end (both hold them).
+constexpr bool same_chars(std::string_view a, std::string_view b, std::size_t i, std::size_t end) {
+    for (; i < end; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 template <std::size_t N>
 struct Walk {
     std::array<std::uint8_t, N> order{};   // a format's index in the table
@@ -259,7 +266,7 @@ constexpr Walk<N> make_walk(const Texts<N>& table) {
         std::size_t i = 0, e = 0;
         while (i < cur.size() && i < prev.size()) {
             const std::size_t a = element_end(cur, i);
-            if (a != element_end(prev, i) || cur.substr(i, a - i) != prev.substr(i, a - i)) break;
+            if (a != element_end(prev, i) || !same_chars(cur, prev, i, a)) break;
             i = a;
             ++e;
         }
