@@ -417,7 +417,8 @@ def fresh_cache(**changes):
                                     "cache", "pattern", "names", "names_tuple", "names_content",
                                     "names_subclass", "locale_object", "lang", "getitem",
                                     "getlocale", "pin", "pattern_in_place",
-                                    "locale_attribute_in_place"])
+                                    "locale_attribute_in_place", "lang_missing",
+                                    "tzname_missing", "daylight_missing"])
 def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatch):
     assert hook.facts() and hook.decide("5", "%d") is True
     if change == "outer":
@@ -461,6 +462,10 @@ def test_facts_unusable_while_strptime_would_differ(change, restored, monkeypatc
         monkeypatch.setitem(_strptime._TimeRE_cache, "d", r"(?P<d>\d\d)")
     elif change == "locale_attribute_in_place":
         monkeypatch.setattr(_strptime._TimeRE_cache.locale_time, "lang", ("C", "UTF-8"))
+    elif change in ("lang_missing", "tzname_missing"):
+        monkeypatch.delattr(_strptime._TimeRE_cache.locale_time, change.split("_")[0])
+    elif change == "daylight_missing":
+        monkeypatch.delattr(time, "daylight")
     elif change == "names_tuple":
         fresh_cache(a_month=tuple(_strptime._TimeRE_cache.locale_time.a_month))
     elif change == "lang":

@@ -122,6 +122,9 @@ CASES = [
     # (the counts aim at: zonebook's function, its table; PadShaper's __all__, table, map
     # and functions; Compiled's directive table and its cRegexps instance)
     out_of_memory({ZONEBOOK: 8, PAD: 20}),
+    # the finder's catalogue: its strings, its precomputed list, the verdict layer's tables
+    out_of_memory({SEEK: 120}),
+    out_of_memory({SEEK: 300}),
     out_of_memory({ZONEBOOK: 500, PAD: 60}),
     out_of_memory({PAD: 150}),
     out_of_memory({PAD: 160}),

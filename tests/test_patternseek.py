@@ -471,6 +471,16 @@ def test_subclass_dictionary_travels_as_ninth_item():
     bare = Keeper.__new__(Keeper)
     bare.x = 1
     assert bare.__reduce__()[1][2] is None
+    # a false ninth item is nothing to merge; one whose truth test raises passes the error on
+    state = Keeper().__reduce__()[2]
+    clone.__setstate__(state + ({},))
+    assert clone.note == "kept"
+
+    class Raising:
+        def __bool__(self):
+            raise LookupError("no truth")
+    with pytest.raises(LookupError, match="no truth"):
+        clone.__setstate__(state + (Raising(),))
 
 
 @pytest.mark.parametrize("checksum", [0x552620A, 0xAFAD1CD, 0x917722D])

@@ -224,6 +224,24 @@ def test_stage3_verdicts_are_the_formats_own(shape, c_time_locale):
         assert verdicts == sum(check(text, f) << k for k, f in enumerate(formats)), text
 
 
+@pytest.mark.parametrize("table, error", [
+    (["%Y", "%Y-%"], None),               # a stray %: no verdicts at all
+    (["%Y", "%d\t%m"], "the stage-3 formats cannot be walked"),
+    (["%Y", "x" * 256], "the stage-3 formats cannot be walked"),
+    ([f"%Y{k}" for k in range(193)], "more stage-3 formats than verdict bits"),
+])
+def test_stage3_tables_that_cannot_be_walked(table, error):
+    try:
+        if error is None:
+            hook.set_stage3(table)
+            assert hook.stage3("2023", False)[0] == 1 and hook.stage3("2023-", False)[0] is None
+        else:
+            with pytest.raises(SystemError, match=error):
+                hook.set_stage3(table)
+    finally:
+        hook.set_stage3(STAGE3)
+
+
 # The verdicts on the generated texts and variants of them, against every
 # stage-2 candidate and stage-3 format, pinned: a check that rejects less
 # (slower searches) fails here as surely as one that rejects more. So is the

@@ -246,7 +246,7 @@ constexpr Walk<N> make_walk(const Texts<N>& table) {
     Walk<N> w;
     const auto& texts = table.texts;
     const std::size_t n = table.count;
-    w.fits = n <= 256;
+    if (n > 256) w.fits = false;
     for (std::size_t j = 0; j < n; ++j) w.order[j] = static_cast<std::uint8_t>(j);
     for (std::size_t j = 1; j < n; ++j)
         for (std::size_t k = j; k > 0 && texts[w.order[k]] < texts[w.order[k - 1]]; --k) {
@@ -260,7 +260,7 @@ constexpr Walk<N> make_walk(const Texts<N>& table) {
         for (std::size_t i = 0; i < cur.size(); i = element_end(cur, i)) ++elements;
         if (elements + 1 > w.levels) w.levels = elements + 1;
         for (char c : cur) w.printable = w.printable && c >= 0x20 && c <= 0x7e;
-        w.fits = w.fits && cur.size() < 256;
+        if (cur.size() >= 256) w.fits = false;
         if (j == 0) continue;
         const std::string_view prev = texts[w.order[j - 1]];
         std::size_t i = 0, e = 0;
