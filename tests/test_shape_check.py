@@ -229,6 +229,7 @@ def test_stage3_verdicts_are_the_formats_own(shape, c_time_locale):
     (["%Y", "%d\t%m"], "the stage-3 formats cannot be walked"),
     (["%Y", "x" * 256], "the stage-3 formats cannot be walked"),
     ([f"%Y{k}" for k in range(193)], "more stage-3 formats than verdict bits"),
+    (["%Y", "%d\ud800"], "surrogates not allowed"),
 ])
 def test_stage3_tables_that_cannot_be_walked(table, error):
     try:
@@ -236,10 +237,31 @@ def test_stage3_tables_that_cannot_be_walked(table, error):
             hook.set_stage3(table)
             assert hook.stage3("2023", False)[0] == 1 and hook.stage3("2023-", False)[0] is None
         else:
-            with pytest.raises(SystemError, match=error):
+            with pytest.raises((SystemError, UnicodeEncodeError), match=error):
                 hook.set_stage3(table)
     finally:
         hook.set_stage3(STAGE3)
+
+
+def test_catalogue_verdicts_under_failed_allocations():
+    """When an allocation fails, the catalogue's verdicts are not given at
+    all; they are never the looser ones of a text read in part."""
+    testcapi = pytest.importorskip("_testcapi")
+    outcomes = set()
+    for text in ["01/05/2023" + " " * 100 + "10:30", "Jan 5, 2023" + " " * 70 + "10:30 PM"]:
+        complete = [hook.stage2(text, True)[0], hook.stage3(text, True)[0]]
+        for start in range(40):
+            testcapi.set_nomemory(start, start + 1)
+            try:
+                got = [hook.stage2(text, True)[0], hook.stage3(text, True)[0]]
+            except MemoryError:
+                continue
+            finally:
+                testcapi.remove_mem_hooks()
+            for verdicts, full in zip(got, complete):
+                assert verdicts in (None, full), (text, start)
+                outcomes.add(verdicts is None)
+    assert outcomes == {True, False}
 
 
 # The verdicts on the generated texts and variants of them, against every

@@ -344,7 +344,6 @@ private:
         CHRONVALE_COUNT(facts_read, 1);
         state_ = State::fail;
         last_format_.reset();
-        decidable_ = false;
         if (!encodable_) {
             if (!PyUnicode_CheckExact(text_) ||
                 PyUnicode_AsUTF8AndSize(text_, nullptr) == nullptr) {
